@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need. Quiet and offline when all are
+# present; runs apt-get update only when something is missing. Never writes to stdout, so that
+# `make run` keeps standard output for the MCP protocol.
+set -euo pipefail
+exec 1>&2
+
+packages=(
+  build-essential cmake ninja-build pkg-config clang
+  libicu-dev libssl-dev nlohmann-json3-dev libsqlite3-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  nodejs npm
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  if command -v sudo >/dev/null 2>&1; then SUDO=sudo; else
+    echo "install-deps: missing packages (${missing[*]}); run as root to install them" >&2
+    exit 1
+  fi
+else
+  SUDO=
+fi
+echo "install-deps: installing ${missing[*]}"
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
