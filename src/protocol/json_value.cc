@@ -216,6 +216,8 @@ bool JSONValue::operator==(const JSONValue& other) const {
 }
 
 JSONValue JSONValue::parse(std::string_view text) {
+  // The lexer takes a NUL byte for the end of input; JSON never holds one outside an escape.
+  if (text.find('\0') != std::string_view::npos) throw JSONParseError("NUL byte in JSON");
   Builder builder;
   bool ok = nlohmann::json::sax_parse(text.begin(), text.end(), &builder,
                                       nlohmann::json::input_format_t::json, true, false);
