@@ -58,7 +58,8 @@ std::string markerDirectory() { return platform::joinPath(platform::indexesDir()
 void write(const std::string& text) {
   std::string dir = markerDirectory();
   platform::createDirectories(dir);
-  platform::writeFileAtomically(platform::joinPath(dir, std::to_string(getpid())), text);
+  platform::writeFileAtomically(platform::joinPath(dir, std::to_string(getpid())), text,
+                                /*durable=*/false);
 }
 
 void began() {

@@ -22,7 +22,7 @@ bool createDirectories(const std::string& path) {
   return errno == EEXIST && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool writeFileAtomically(const std::string& path, std::string_view data) {
+bool writeFileAtomically(const std::string& path, std::string_view data, bool durable) {
   std::string tmpl = joinPath(parentPath(path), "." + lastPathComponent(path) + ".XXXXXX");
   std::vector<char> name(tmpl.begin(), tmpl.end());
   name.push_back('\0');
@@ -36,7 +36,7 @@ bool writeFileAtomically(const std::string& path, std::string_view data) {
     if (n <= 0) ok = false;
     else written += static_cast<size_t>(n);
   }
-  if (ok) ok = fchmod(fd, 0644) == 0 && fsync(fd) == 0;
+  if (ok) ok = fchmod(fd, 0644) == 0 && (!durable || fsync(fd) == 0);
   if (close(fd) != 0) ok = false;
   if (ok) ok = rename(name.data(), path.c_str()) == 0;
   if (!ok) unlink(name.data());

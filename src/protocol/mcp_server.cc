@@ -228,9 +228,24 @@ JSONRPCResponse MCPServer::handleToolCall(const JSONRPCRequest& request) {
                                   JSONObject{{"content", std::move(content)}, {"isError", isError}});
 }
 
-void MCPServer::run(int inputFd, int outputFd) {
+std::optional<std::string> MCPServer::respond(std::string_view line) {
   static const std::string kParseError =
-      R"({"jsonrpc":"2.0","error":{"code":-32700,"message":"Parse error"}})" "\n";
+      R"({"jsonrpc":"2.0","error":{"code":-32700,"message":"Parse error"}})";
+  if (line.empty()) return std::nullopt;
+  std::optional<JSONRPCRequest> request = JSONRPCRequest::decode(platform::sanitizeUtf8(line));
+  if (!request) return kParseError;
+  std::optional<JSONRPCResponse> response;
+  try {
+    response = handle(*request);
+  } catch (const std::exception&) {
+    // A fault outside any tool: answer nothing rather than end the session.
+    return std::nullopt;
+  }
+  if (!response) return std::nullopt;
+  return response->encode();
+}
+
+void MCPServer::run(int inputFd, int outputFd) {
   std::string line;
   bool overlong = false;  // inside a line past the limit: drop bytes until its end
   std::string buffer(1 << 16, '\0');
@@ -239,27 +254,12 @@ void MCPServer::run(int inputFd, int outputFd) {
     if (overlong) {
       overlong = false;
       line.clear();
-      writeAll(outputFd, kParseError);
-      return;
+      line = "\x01";  // any text that is not JSON draws the parse error
+    } else if (!line.empty() && line.back() == '\r') {
+      line.pop_back();
     }
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty()) return;
-    std::string text = platform::sanitizeUtf8(line);
+    if (auto out = respond(line)) writeAll(outputFd, *out + "\n");
     line.clear();
-    std::optional<JSONRPCRequest> request = JSONRPCRequest::decode(text);
-    if (!request) {
-      writeAll(outputFd, kParseError);
-      return;
-    }
-    std::optional<JSONRPCResponse> response;
-    try {
-      response = handle(*request);
-    } catch (const std::exception&) {
-      // A fault outside any tool: answer nothing rather than end the session.
-      return;
-    }
-    if (!response) return;
-    if (auto encoded = response->encode()) writeAll(outputFd, *encoded + "\n");
   };
 
   for (;;) {

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <optional>
+#include <string_view>
 #include <string>
 
 #include "protocol/json_rpc.h"
@@ -22,6 +23,8 @@ class MCPServer {
 
   // Serves input until its end: one request per line, one response line per request with an id.
   void run(int inputFd = 0, int outputFd = 1);
+  // One input line (its line ending already removed) to the line to write, if any.
+  std::optional<std::string> respond(std::string_view line);
   std::optional<JSONRPCResponse> handle(const JSONRPCRequest& request);
   JSONRPCResponse handleToolCall(const JSONRPCRequest& request);
 
