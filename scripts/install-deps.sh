@@ -9,8 +9,12 @@ packages=(
   build-essential cmake ninja-build pkg-config clang
   libicu-dev libssl-dev nlohmann-json3-dev libsqlite3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  nodejs npm
+  libopenblas-dev
 )
+# Node.js and npm (for the SDK interop test) may come from another packaging that bundles npm;
+# ask Debian for them only when the commands are missing.
+command -v node >/dev/null 2>&1 || packages+=(nodejs)
+command -v npm >/dev/null 2>&1 || packages+=(npm)
 
 missing=()
 for p in "${packages[@]}"; do
