@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "bases/search_gate.h"
+#include "ledger/activity_ledger.h"
 #include "platform/base64.h"
 #include "platform/process.h"
 #include "platform/unicode.h"
@@ -155,7 +156,7 @@ JSONValue MCPServer::initialize(const std::optional<JSONValue>& params) {
       }
     }
   }
-  (void)client;  // recorded as the ledger's current client once the ledger is wired in
+  ActivityLedger::shared().setClient(ActivityLedger::Client{client, version, "mcp"});
 
   std::string protocolVersion = kStdioVersion;
   if (negotiateVersion_) {
@@ -220,6 +221,11 @@ JSONRPCResponse MCPServer::handleToolCall(const JSONRPCRequest& request) {
     isError = true;
     content.clear();
     content.push_back(JSONObject{{"type", "text"}, {"text", error.what()}});
+    if (MCPTools::isKnownName(tool)) {
+      ActivityLedger::shared().recordError(tool, error.what());
+    } else {
+      ActivityLedger::shared().recordError("unknown", "Unknown tool");
+    }
   }
 
   ToolCalls::ended();
