@@ -8,6 +8,7 @@ exec 1>&2
 packages=(
   build-essential cmake ninja-build pkg-config clang
   libicu-dev libssl-dev nlohmann-json3-dev libsqlite3-dev
+  libzip-dev libexpat1-dev libphonenumber-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libopenblas-dev
 )

@@ -3,7 +3,10 @@
 #include <csignal>
 
 #include "protocol/mcp_server.h"
+#include "retrieval/embedder.h"
 #include "retrieval/floor_judge.h"
+#include "sensitive/placeholder_numbering.h"
+#include "sensitive/sensitive_data.h"
 
 namespace zelk::CommandLine {
 namespace {
@@ -29,10 +32,9 @@ std::optional<unsigned short> parsePort(const std::string& text) {
 }
 
 Mode select(const std::vector<std::string>& a) {
-  // The native host, the extension server, HTTP and --redact-test come with their own front
-  // ends; until those are built their arguments fall through to the stdio session, as an
-  // unrecognised mode does.
-  (void)a;
+  // The native host, the extension server and HTTP come with their own front ends; until those
+  // are built their arguments fall through to the stdio session, as an unrecognised mode does.
+  if (a.size() >= 3 && a[1] == "--redact-test") return Mode::redactTest;
   return Mode::stdio;
 }
 
@@ -42,10 +44,22 @@ int main(int argc, char** argv) {
   // A client that closes its end must not kill the process mid-write.
   std::signal(SIGPIPE, SIG_IGN);
 
+  // Installing the model is a one-off command, run before anything starts in the background.
+  if (kept.size() >= 3 && kept[1] == "--install-model") return Embedder::installModelMain(kept[2]);
+
   SharedFloorJudge::installInBackground();
-  switch (select(kept)) {
+  Mode mode = select(kept);
+  if (mode == Mode::redactTest) {
+    // An unreadable file falls through to the later modes.
+    if (auto status = SensitiveData::redactTestMain(kept[2])) return *status;
+    mode = Mode::stdio;
+  }
+  switch (mode) {
     case Mode::stdio:
     default: {
+      // One numbering for the whole connection: a value keeps its placeholder while the app
+      // stays connected.
+      PlaceholderNumbering::setConnection(std::make_shared<PlaceholderNumbering>());
       MCPServer server(/*negotiateVersion=*/false);
       server.run();
       return 0;

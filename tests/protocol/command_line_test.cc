@@ -1,5 +1,9 @@
 #include "protocol/command_line.h"
 
+#include <sys/stat.h>
+
+#include <fstream>
+
 #include <gtest/gtest.h>
 
 #include "session_driver.h"
@@ -37,6 +41,31 @@ TEST(CommandLine, UnrecognisedArgumentsRunTheStdioSession) {
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, R"({"jsonrpc":"2.0","id":1,"result":{}})" "\n");
   }
+}
+
+TEST(CommandLine, RedactTestPrintsTheRedactedFileWithoutLineFeed) {
+  IsolatedHome home;
+  std::string file = home.dir().file("ssn.txt");
+  {
+    std::ofstream out(file);
+    out << "My SSN is 123-45-6789.";
+  }
+  auto result = runProgram({ZELK_BINARY, "--redact-test", file}, "");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, "My SSN is [SSN 1].");
+  // An unreadable file falls through to the stdio session.
+  auto fallback = runProgram({ZELK_BINARY, "--redact-test", home.dir().file("missing.txt")},
+                             R"({"jsonrpc":"2.0","id":1,"method":"ping"})" "\n");
+  EXPECT_EQ(fallback.status, 0);
+  EXPECT_EQ(fallback.out, R"({"jsonrpc":"2.0","id":1,"result":{}})" "\n");
+}
+
+TEST(CommandLine, InstallModelRefusesAFolderWithoutTheModelFiles) {
+  IsolatedHome home;
+  auto result = runProgram({ZELK_BINARY, "--install-model", home.dir().path()}, "");
+  EXPECT_EQ(result.status, 1);
+  struct stat st{};
+  EXPECT_NE(stat((home.supportDir() + "/models/model.safetensors").c_str(), &st), 0);
 }
 
 TEST(CommandLine, EndOfInputEndsWithStatusZeroAndNothingElseOnStdout) {
