@@ -2,23 +2,23 @@
 // layer is one matrix product over all their tokens; only attention works text by text.
 #include "retrieval/bert_encoder.h"
 
-#include <cblas.h>
+#include "retrieval/internal/blas.h"
+
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
 
-#include <cctype>
-
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <numeric>
 #include <set>
 #include <stdexcept>
 #include <thread>
-#include <mutex>
 
 namespace zelk {
 namespace {
@@ -125,8 +125,8 @@ void broadcastRows(const float* bias, float* out, size_t rows, size_t cols) {
 }
 
 ZELK_VECTOR_CLONES
-void layerNormRows(const float* in, const float* weight, const float* bias, float* out,
-                   size_t rows, size_t cols, float eps) {
+void layerNormRows(const float* in, const float* weight, const float* bias, float* out, size_t rows,
+                   size_t cols, float eps) {
   for (size_t r = 0; r < rows; ++r) {
     const float* a = in + r * cols;
     float* o = out + r * cols;
@@ -197,9 +197,8 @@ __attribute__((target("avx2,fma"))) void fewRowsBlock(const float* x, const floa
   }
 }
 
-__attribute__((target("avx2,fma"))) void fewRowsProduct(const float* x, size_t rows,
-                                                        const float* w, size_t outs, size_t k,
-                                                        float* y) {
+__attribute__((target("avx2,fma"))) void fewRowsProduct(const float* x, size_t rows, const float* w,
+                                                        size_t outs, size_t k, float* y) {
   size_t o = 0;
   for (; o + 3 <= outs; o += 3) {
     // The weights come from memory once per product: the first pass over a block fetches the
@@ -246,8 +245,8 @@ void denseProduct(const float* x, size_t rows, const float* w, size_t outs, size
     return;
   }
 #endif
-  cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasTrans, int(rows), int(outs), int(k), 1.0f, x,
-              int(k), w, int(k), 1.0f, y, int(outs));
+  retrieval_internal::blas()->sgemm(CblasRowMajor, CblasNoTrans, CblasTrans, int(rows), int(outs),
+                                    int(k), 1.0f, x, int(k), w, int(k), 1.0f, y, int(outs));
 }
 
 std::string shapeText(const std::vector<int64_t>& shape) {
@@ -277,8 +276,8 @@ class WeightReader {
     std::string full = prefix_ + name;
     if (file_.find(full)) return full;
     auto swap = [&](const std::string& from, const std::string& to) -> std::string {
-      if (full.size() >= from.size() && full.compare(full.size() - from.size(), from.size(),
-                                                     from) == 0) {
+      if (full.size() >= from.size() &&
+          full.compare(full.size() - from.size(), from.size(), from) == 0) {
         std::string alt = full.substr(0, full.size() - from.size()) + to;
         if (file_.find(alt)) return alt;
       }
@@ -302,19 +301,18 @@ class WeightReader {
     std::string full = resolve(name);
     const SafetensorsFile::Tensor* tensor = file_.find(full);
     if (tensor->shape != expected) {
-      throw ModelLoadError(path_ + ": tensor " + full + " has shape " +
-                           shapeText(tensor->shape) + ", expected " + shapeText(expected));
+      throw ModelLoadError(path_ + ": tensor " + full + " has shape " + shapeText(tensor->shape) +
+                           ", expected " + shapeText(expected));
     }
     return file_.readFloats(full);
   }
 
-  void readInto(const std::string& name, const std::vector<int64_t>& expected,
-                float* out) const {
+  void readInto(const std::string& name, const std::vector<int64_t>& expected, float* out) const {
     std::string full = resolve(name);
     const SafetensorsFile::Tensor* tensor = file_.find(full);
     if (tensor->shape != expected) {
-      throw ModelLoadError(path_ + ": tensor " + full + " has shape " +
-                           shapeText(tensor->shape) + ", expected " + shapeText(expected));
+      throw ModelLoadError(path_ + ": tensor " + full + " has shape " + shapeText(tensor->shape) +
+                           ", expected " + shapeText(expected));
     }
     size_t count = 1;
     for (int64_t d : expected) count *= size_t(d);
@@ -331,8 +329,9 @@ class WeightReader {
 
 std::unique_ptr<BertEncoder> BertEncoder::load(const std::string& path) {
   // Parallelism comes from encode's own threads (see there); only this code uses BLAS.
-  static std::once_flag singleThreaded;
-  std::call_once(singleThreaded, [] { openblas_set_num_threads(1); });
+  if (!retrieval_internal::blas()) {
+    throw ModelLoadError(path + ": OpenBLAS (libopenblas.so.0) could not be loaded");
+  }
   WeightReader reader(path);
   const SafetensorsFile& file = reader.file();
   std::unique_ptr<BertEncoder> encoder(new BertEncoder());
@@ -387,8 +386,7 @@ std::unique_ptr<BertEncoder> BertEncoder::load(const std::string& path) {
   const auto& inter = reader.shapeOf("encoder.layer.0.intermediate.dense.weight");
   if (inter.size() != 2 || inter[1] != h) {
     throw ModelLoadError(path + ": encoder.layer.0.intermediate.dense.weight has shape " +
-                         shapeText(inter) + ", expected [intermediate, " + std::to_string(h) +
-                         "]");
+                         shapeText(inter) + ", expected [intermediate, " + std::to_string(h) + "]");
   }
   cfg.intermediate = fits(inter[0], "intermediate size");
 
@@ -499,14 +497,12 @@ std::vector<std::vector<float>> BertEncoder::encode(const std::vector<std::vecto
   std::iota(order.begin(), order.end(), 0);
   std::stable_sort(order.begin(), order.end(),
                    [&](size_t a, size_t b) { return batch[a].size() < batch[b].size(); });
-  auto lengthOf = [&](size_t i) {
-    return options.padTo ? size_t(options.padTo) : batch[i].size();
-  };
+  auto lengthOf = [&](size_t i) { return options.padTo ? size_t(options.padTo) : batch[i].size(); };
   size_t total = 0;
   for (size_t i : order) total += lengthOf(i);
   const size_t cores = std::max(1u, std::thread::hardware_concurrency());
-  size_t groupCount = std::max((total + kTokensPerGroup - 1) / kTokensPerGroup,
-                               std::min(cores, batch.size()));
+  size_t groupCount =
+      std::max((total + kTokensPerGroup - 1) / kTokensPerGroup, std::min(cores, batch.size()));
   groupCount = std::max<size_t>(groupCount, 1);
   const size_t target = (total + groupCount - 1) / groupCount;
 
@@ -599,8 +595,7 @@ void BertEncoder::encodeGroup(const std::vector<const std::vector<int32_t>*>& gr
     geluInPlace(hidden, rows * inter);
     addRowBias(xs, layer.outBias.data(), scratch, rows, h);
     denseProduct(hidden, rows, layer.outWeight.data(), h, inter, scratch);
-    layerNormRows(scratch, layer.outNormWeight.data(), layer.outNormBias.data(), xs, rows, h,
-                  eps);
+    layerNormRows(scratch, layer.outNormWeight.data(), layer.outNormBias.data(), xs, rows, h, eps);
   };
 
   const size_t count = group.size();
@@ -620,11 +615,13 @@ void BertEncoder::encodeGroup(const std::vector<const std::vector<int32_t>*>& gr
         const float* q = base + head * d;
         const float* k = base + h + head * d;
         const float* v = base + 2 * h + head * d;
-        cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasTrans, queries, len, int(d), scale, q,
-                    int(3 * h), k, int(3 * h), 0.0f, scores.data(), len);
+        retrieval_internal::blas()->sgemm(CblasRowMajor, CblasNoTrans, CblasTrans, queries, len,
+                                          int(d), scale, q, int(3 * h), k, int(3 * h), 0.0f,
+                                          scores.data(), len);
         softmaxRows(scores.data(), size_t(queries), size_t(len), lengths[s]);
-        cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, queries, int(d), len, 1.0f, scores.data(), len, v, int(3 * h), 0.0f, context + head * d,
-                    int(h));
+        retrieval_internal::blas()->sgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, queries,
+                                          int(d), len, 1.0f, scores.data(), len, v, int(3 * h),
+                                          0.0f, context + head * d, int(h));
       }
     }
 
