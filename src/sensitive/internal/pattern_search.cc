@@ -10,6 +10,26 @@
 
 namespace zelk::sensitive_internal {
 
+namespace {
+// Appends every further match of m (with its groups) until none is left or status fails.
+void collect(icu::RegexMatcher& m, int32_t groupCount, std::vector<Match>& out,
+             UErrorCode& status) {
+  while (m.find(status) && U_SUCCESS(status)) {
+    Match match;
+    match.whole.start = m.start(status);
+    match.whole.end = m.end(status);
+    for (int32_t g = 1; g <= groupCount; ++g) {
+      Span s;
+      s.start = m.start(g, status);
+      s.end = m.end(g, status);
+      match.groups.push_back(s);
+    }
+    if (U_FAILURE(status)) break;
+    out.push_back(std::move(match));
+  }
+}
+}  // namespace
+
 int32_t timeLimitFor(const icu::UnicodeString& text) {
   int64_t limit = kSensitiveRegexTimeLimit + text.length() / kSensitiveRegexUnitsPerLimitStep;
   return static_cast<int32_t>(std::min<int64_t>(limit, INT32_MAX));
@@ -22,19 +42,7 @@ std::vector<Match> matches(const std::string& pattern, const icu::UnicodeString&
   if (!m) return out;
   UErrorCode status = U_ZERO_ERROR;
   int32_t groupCount = m->groupCount();
-  while (m->find(status) && U_SUCCESS(status)) {
-    Match match;
-    match.whole.start = m->start(status);
-    match.whole.end = m->end(status);
-    for (int32_t g = 1; g <= groupCount; ++g) {
-      Span s;
-      s.start = m->start(g, status);
-      s.end = m->end(g, status);
-      match.groups.push_back(s);
-    }
-    if (U_FAILURE(status)) break;
-    out.push_back(std::move(match));
-  }
+  collect(*m, groupCount, out, status);
   if (status == U_REGEX_TIME_OUT || status == U_REGEX_STACK_OVERFLOW) {
     throw SensitiveData::CheckTimedOut();
   }
@@ -68,19 +76,7 @@ std::vector<Match> matchesInRegions(const std::string& pattern, const icu::Unico
   for (const Span& region : regions) {
     m->region(region.start, region.end, status);
     if (U_FAILURE(status)) break;
-    while (m->find(status) && U_SUCCESS(status)) {
-      Match match;
-      match.whole.start = m->start(status);
-      match.whole.end = m->end(status);
-      for (int32_t g = 1; g <= groupCount; ++g) {
-        Span s;
-        s.start = m->start(g, status);
-        s.end = m->end(g, status);
-        match.groups.push_back(s);
-      }
-      if (U_FAILURE(status)) break;
-      out.push_back(std::move(match));
-    }
+    collect(*m, groupCount, out, status);
     if (U_FAILURE(status)) break;
   }
   if (status == U_REGEX_TIME_OUT || status == U_REGEX_STACK_OVERFLOW) {
