@@ -12,6 +12,7 @@
 #include "platform/iso_date.h"
 #include "platform/regex_cache.h"
 #include "platform/unicode.h"
+#include "sensitive/sensitive_category.h"
 #include "tables/column_evidence.h"
 #include "tables/table_cell.h"
 
@@ -291,15 +292,8 @@ std::vector<TableLayout::SheetInfo> TableLayout::sheets(TableReader& reader) {
 }
 
 std::string hiddenRuleLabel(std::string_view category) {
-  static const std::map<std::string_view, std::string_view> kLabels = {
-      {"ssn", "SSN"},         {"ein", "EIN"},           {"card", "CARD"},
-      {"iban", "IBAN"},       {"routing", "ROUTING"},   {"passport_mrz", "PASSPORT DATA"},
-      {"ca_sin", "SIN"},      {"nz_ird", "IRD"},        {"uk_nino", "NINO"},
-      {"au_tfn", "TFN"},      {"passport", "PASSPORT"}, {"drivers_license", "LICENSE"},
-      {"bank_account", "ACCOUNT"}, {"dob", "DOB"},      {"name", "NAME"},
-      {"address", "ADDRESS"}, {"phone", "PHONE"},       {"email", "EMAIL"}};
-  auto it = kLabels.find(category);
-  return it == kLabels.end() ? std::string(category) : std::string(it->second);
+  auto known = sensitiveCategoryFromString(category);
+  return std::string(known ? placeholderLabel(*known) : category);
 }
 
 namespace MCPTools {

@@ -252,5 +252,12 @@ TEST_F(TableLayoutTest, LayoutObject) {
             "line above the header row left out\"],\"rows\":2,\"status\":\"layout\"}");
 }
 
+TEST(TableLayout, HiddenRuleLabelsAreThePlaceholderWords) {
+  EXPECT_EQ(hiddenRuleLabel("ssn"), "SSN");
+  EXPECT_EQ(hiddenRuleLabel("passport_mrz"), "PASSPORT DATA");
+  EXPECT_EQ(hiddenRuleLabel("bank_account"), "ACCOUNT");
+  EXPECT_EQ(hiddenRuleLabel("not_a_category"), "not_a_category");
+}
+
 }  // namespace
 }  // namespace zelk
