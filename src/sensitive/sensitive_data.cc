@@ -14,8 +14,10 @@
 #include <sstream>
 
 #include "platform/unicode.h"
+#include "sensitive/internal/detection_path.h"
 #include "sensitive/internal/less_precise.h"
 #include "sensitive/internal/pattern_search.h"
+#include "sensitive/internal/text_scan.h"
 #include "sensitive/internal/text_units.h"
 
 namespace zelk::SensitiveData {
@@ -28,7 +30,9 @@ using sensitive_internal::isNumeric;
 using sensitive_internal::isWhite;
 using sensitive_internal::Match;
 using sensitive_internal::matches;
+using sensitive_internal::matchesAtStarts;
 using sensitive_internal::searchFinds;
+using sensitive_internal::SearchPath;
 using sensitive_internal::Span;
 using sensitive_internal::trimChars;
 using sensitive_internal::trimWhite;
@@ -57,6 +61,87 @@ void forEachLine(const UnicodeString& text, const std::function<void(int32_t, in
 }
 
 bool contains(const UnicodeString& text, char16_t c) { return text.indexOf(c) >= 0; }
+
+// Narrows [start, end) of u to its part without white space at either end.
+void trimBounds(const char16_t* u, int32_t& start, int32_t& end) {
+  while (start < end) {
+    int32_t i = start;
+    UChar32 c;
+    U16_NEXT(u, i, end, c);
+    if (!isWhite(c)) break;
+    start = i;
+  }
+  while (end > start) {
+    int32_t i = end;
+    UChar32 c;
+    U16_PREV(u, start, i, c);
+    if (!isWhite(c)) break;
+    end = i;
+  }
+}
+
+// Whether the line holds nothing but white space.
+bool blank(const UnicodeString& line) {
+  const char16_t* u = line.getBuffer();
+  if (!u) return true;
+  int32_t start = 0, end = line.length();
+  trimBounds(u, start, end);
+  return start == end;
+}
+
+// ---- the text as the detectors search it ---------------------------------------------------
+
+// The keyword sets of the keyword-led patterns, in this order in Search::keywords.
+enum KeywordSetIndex : size_t { kJsonKeySet = 0, kLabelSets = 1, kBankingSet = 12, kSetCount = 13 };
+
+const sensitive_internal::KeywordIndex& keywordIndex();
+
+struct Search {
+  const UnicodeString& text;
+  SearchPath path;
+  // Filled for the prefiltered path only.
+  sensitive_internal::ShapePlaces shapes;
+  sensitive_internal::KeywordPlaces keywords;
+
+  Search(const UnicodeString& t, SearchPath p) : text(t), path(p) {
+    if (path == SearchPath::prefiltered) {
+      shapes = sensitive_internal::scanShapes(text);
+      keywords = keywordIndex().find(text);
+    }
+  }
+  bool whole() const { return path == SearchPath::wholeText; }
+
+  // Whether a pattern each of whose alternatives opens with "^" matches in subject: on the
+  // prefiltered path tried at the subject's start only, where any match must begin.
+  bool anchoredFinds(const std::string& pattern, const UnicodeString& subject) const {
+    if (whole()) return searchFinds(pattern, subject);
+    static const std::vector<int32_t> kStart{0};
+    return !matchesAtStarts(pattern, subject, kStart).empty();
+  }
+
+  // The matches of a pattern whose every match begins with a keyword of the given set.
+  std::vector<Match> atKeywords(const std::string& pattern, size_t set, uint32_t flags = 0) const {
+    if (whole() || !keywords.exact) return matches(pattern, text, flags);
+    return matchesAtStarts(pattern, text, keywords.places[set], flags);
+  }
+  // The matches of a pattern that can begin only at the given places.
+  std::vector<Match> at(const std::string& pattern, const std::vector<int32_t>& places) const {
+    if (whole()) return matches(pattern, text);
+    return matchesAtStarts(pattern, text, places);
+  }
+  // The starts of the digit runs of exactly `count` digits followed by one of `next`: where a
+  // pattern opening with "(?<![\d...])\d{count}[next]" can begin.
+  std::vector<int32_t> digitRunsOf(int32_t count, std::u16string_view next) const {
+    std::vector<int32_t> out;
+    for (const sensitive_internal::DigitRun& r : shapes.digitRuns) {
+      if (r.count == count && r.end < text.length() &&
+          next.find(text.charAt(r.end)) != std::u16string_view::npos) {
+        out.push_back(r.start);
+      }
+    }
+    return out;
+  }
+};
 
 // ---- header names -------------------------------------------------------------------------
 
@@ -95,33 +180,64 @@ const std::string& anyHeaderPattern() {
 UnicodeString headerKeyOf(const UnicodeString& text) {
   UnicodeString key = trimChars(text, UnicodeString(u" \"'*`"));
   key.toLower(icu::Locale::getRoot());
-  UnicodeString collapsed;
+  std::u16string collapsed;
+  collapsed.reserve(static_cast<size_t>(key.length()));
   bool inRun = false;
   for (int32_t i = 0; i < key.length(); ++i) {
     char16_t c = key.charAt(i);
     if (c == '_' || c == '.' || c == '-') {
-      if (!inRun) collapsed.append(static_cast<char16_t>(' '));
+      if (!inRun) collapsed.push_back(u' ');
       inRun = true;
       continue;
     }
     inRun = false;
-    collapsed.append(c);
+    collapsed.push_back(c);
   }
-  UnicodeString spaced;
-  for (int32_t i = 0; i < collapsed.length(); ++i) {
-    char16_t c = collapsed.charAt(i);
-    if (c == ' ' && i > 0 && collapsed.charAt(i - 1) == ' ') continue;
-    spaced.append(c);
+  std::u16string spaced;
+  spaced.reserve(collapsed.size());
+  for (size_t i = 0; i < collapsed.size(); ++i) {
+    char16_t c = collapsed[i];
+    if (c == ' ' && i > 0 && collapsed[i - 1] == ' ') continue;
+    spaced.push_back(c);
   }
-  return trimWhite(spaced);
+  return trimWhite(UnicodeString(spaced.data(), static_cast<int32_t>(spaced.size())));
 }
 
-std::optional<C> headerCategoryOf(const UnicodeString& text) {
+// The header patterns are anchored at both ends, and every text they match begins with one of
+// these words followed by a space or the end: a key that begins otherwise names no category.
+bool mayNameCategory(const UnicodeString& key) {
+  static const std::array<std::u16string_view, 33> kFirstWords{
+      u"ssn",      u"social",  u"itin",   u"tin",      u"tax",     u"taxpayer", u"ein",
+      u"fein",     u"employer", u"passport", u"dob",   u"date",    u"birth",    u"birthdate",
+      u"account",  u"acct",    u"bank",   u"routing",  u"aba",     u"rtn",      u"iban",
+      u"card",     u"credit",  u"cc",     u"driver",   u"drivers", u"dl",       u"sin",
+      u"ird",      u"nino",    u"ni",     u"national", u"tfn"};
+  int32_t space = key.indexOf(u' ');
+  int32_t length = space < 0 ? key.length() : space;
+  std::u16string_view first(key.getBuffer(), static_cast<size_t>(length));
+  return std::find(kFirstWords.begin(), kFirstWords.end(), first) != kFirstWords.end();
+}
+
+std::optional<C> headerCategoryOf(const UnicodeString& text,
+                                  SearchPath path = SearchPath::prefiltered) {
   UnicodeString key = headerKeyOf(text);
   if (key.isEmpty() || key.length() > 64) return std::nullopt;
-  if (!searchFinds(anyHeaderPattern(), key)) return std::nullopt;
+  if (path == SearchPath::wholeText) {
+    if (!searchFinds(anyHeaderPattern(), key)) return std::nullopt;
+    for (const auto& [pattern, category] : kHeaderPatterns) {
+      if (searchFinds(pattern, key)) return category;
+    }
+    return std::nullopt;
+  }
+  if (!mayNameCategory(key)) return std::nullopt;
+  // Each alternative opens with "^", so a match can begin only at the key's start.
+  static const std::vector<int32_t> kStart{0};
+  auto found = [&](const std::string& pattern) {
+    return !matchesAtStarts(pattern, key, kStart).empty();
+  };
+  if (!found(anyHeaderPattern())) return std::nullopt;
   for (const auto& [pattern, category] : kHeaderPatterns) {
-    if (searchFinds(pattern, key)) return category;
+    if (found(pattern)) return category;
   }
   return std::nullopt;
 }
@@ -146,11 +262,30 @@ std::vector<Cell> splitCells(const UnicodeString& line, char16_t sep) {
   return cells;
 }
 
-void columns(const UnicodeString& text, std::vector<Finding>& out) {
-  struct Header {
-    char16_t sep;
-    std::map<size_t, C> categories;
-  };
+struct ColumnHeader {
+  char16_t sep;
+  std::map<size_t, C> categories;
+};
+
+// The findings of one data row under its header.
+void columnRow(const UnicodeString& text, int32_t lineStart, const UnicodeString& line,
+               const std::vector<Cell>& cells, const ColumnHeader& header,
+               std::vector<Finding>& out) {
+  for (const auto& [position, category] : header.categories) {
+    if (position >= cells.size()) continue;
+    UnicodeString cell = line.tempSubStringBetween(cells[position].start, cells[position].end);
+    UnicodeString value = trimChars(cell, UnicodeString(u" \"'"));
+    if (value.isEmpty() || !plausible(platform::toUtf8(value), category)) continue;
+    int32_t start = lineStart + cells[position].start + cell.indexOf(value);
+    int32_t end = start + value.length();
+    if (end > text.length()) continue;
+    out.push_back(makeFinding(category, text, start, end));
+  }
+}
+
+// The plain way, line by line.
+void columnsPlain(const UnicodeString& text, std::vector<Finding>& out) {
+  using Header = ColumnHeader;
   std::optional<Header> active;
   forEachLine(text, [&](int32_t lineStart, int32_t lineLength) {
     UnicodeString line = text.tempSubString(lineStart, lineLength);
@@ -169,7 +304,8 @@ void columns(const UnicodeString& text, std::vector<Finding>& out) {
     if (header) {
       Header h{sep, {}};
       for (size_t i = 0; i < cells.size(); ++i) {
-        auto c = headerCategoryOf(line.tempSubStringBetween(cells[i].start, cells[i].end));
+        auto c = headerCategoryOf(line.tempSubStringBetween(cells[i].start, cells[i].end),
+                                  SearchPath::wholeText);
         if (c) h.categories[i] = *c;
       }
       if (!h.categories.empty()) {
@@ -182,17 +318,78 @@ void columns(const UnicodeString& text, std::vector<Finding>& out) {
       active.reset();
       return;
     }
-    for (const auto& [position, category] : active->categories) {
-      if (position >= cells.size()) continue;
-      UnicodeString cell = line.tempSubStringBetween(cells[position].start, cells[position].end);
-      UnicodeString value = trimChars(cell, UnicodeString(u" \"'"));
-      if (value.isEmpty() || !plausible(platform::toUtf8(value), category)) continue;
-      int32_t start = lineStart + cells[position].start + cell.indexOf(value);
-      int32_t end = start + value.length();
-      if (end > text.length()) continue;
-      out.push_back(makeFinding(category, text, start, end));
-    }
+    columnRow(text, lineStart, line, cells, *active, out);
   });
+}
+
+bool numericOrColonIn(const char16_t* u, int32_t start, int32_t end) {
+  for (int32_t i = start; i < end;) {
+    UChar32 c;
+    U16_NEXT(u, i, end, c);
+    if (c == ':' || isNumeric(c)) return true;
+  }
+  return false;
+}
+
+// The same as columnsPlain without copying lines or cells: one pass finds a line's end and
+// separators, and most lines fail the header test on their first cell.
+void columnsFast(const UnicodeString& text, std::vector<Finding>& out) {
+  const char16_t* u = text.getBuffer();
+  const int32_t n = text.length();
+  if (!u) return;
+  std::optional<ColumnHeader> active;
+  for (int32_t lineStart = 0;;) {
+    int32_t lineEnd = lineStart;
+    bool pipe = false, tab = false, comma = false;
+    for (; lineEnd < n && u[lineEnd] != '\n'; ++lineEnd) {
+      char16_t c = u[lineEnd];
+      pipe |= c == '|';
+      tab |= c == '\t';
+      comma |= c == ',';
+    }
+    int32_t a = lineStart, b = lineEnd;
+    trimBounds(u, a, b);
+    if (a == b) {
+      active.reset();
+    } else {
+      char16_t sep = pipe ? u'|' : tab ? u'\t' : u',';
+      bool header = pipe || tab || comma;  // at least two cells
+      for (int32_t cellStart = lineStart; header;) {
+        int32_t cellEnd = cellStart;
+        while (cellEnd < lineEnd && u[cellEnd] != sep) ++cellEnd;
+        int32_t x = cellStart, y = cellEnd;
+        trimBounds(u, x, y);
+        if (y - x >= 41 || numericOrColonIn(u, x, y)) header = false;
+        if (cellEnd >= lineEnd) break;
+        cellStart = cellEnd + 1;
+      }
+      bool handled = false;
+      if (header || active) {
+        UnicodeString line = text.tempSubStringBetween(lineStart, lineEnd);
+        std::vector<Cell> cells = splitCells(line, sep);
+        if (header) {
+          ColumnHeader h{sep, {}};
+          for (size_t i = 0; i < cells.size(); ++i) {
+            auto c = headerCategoryOf(line.tempSubStringBetween(cells[i].start, cells[i].end));
+            if (c) h.categories[i] = *c;
+          }
+          if (!h.categories.empty()) {
+            active = std::move(h);
+            handled = true;
+          }
+        }
+        if (!handled && active) {
+          if (active->sep != sep) {
+            active.reset();
+          } else {
+            columnRow(text, lineStart, line, cells, *active, out);
+          }
+        }
+      }
+    }
+    if (lineEnd >= n) break;
+    lineStart = lineEnd + 1;
+  }
 }
 
 // ---- detector 2: space-aligned tables -----------------------------------------------------
@@ -251,8 +448,13 @@ bool endsWith(const UnicodeString& text, const char16_t* suffix) {
 }
 
 std::optional<std::vector<FlatRole>> flatHeaderOf(const UnicodeString& line) {
-  UnicodeString trimmed = trimWhite(line);
-  if (trimmed.length() > 160 || trimmed.isEmpty()) return std::nullopt;
+  const char16_t* u = line.getBuffer();
+  if (!u) return std::nullopt;
+  int32_t start = 0, end = line.length();
+  trimBounds(u, start, end);
+  // Long lines (most prose) fail before anything is copied.
+  if (end - start > 160 || end == start) return std::nullopt;
+  UnicodeString trimmed(line, start, end - start);
   if (containsNumeric(trimmed)) return std::nullopt;
   for (char16_t c : {u':', u'|', u'\t', u','}) {
     if (contains(trimmed, c)) return std::nullopt;
@@ -309,7 +511,7 @@ void flatColumns(const UnicodeString& text, std::vector<Finding>& out) {
   std::optional<std::vector<FlatRole>> active;
   forEachLine(text, [&](int32_t lineStart, int32_t lineLength) {
     UnicodeString line = text.tempSubString(lineStart, lineLength);
-    if (trimWhite(line).isEmpty()) {
+    if (blank(line)) {
       active.reset();
       return;
     }
@@ -383,23 +585,25 @@ void flatColumns(const UnicodeString& text, std::vector<Finding>& out) {
 
 // ---- detector 3: JSON keys ----------------------------------------------------------------
 
-void jsonKeys(const UnicodeString& text, const sensitive_internal::FoldedText& folded,
-              std::vector<Finding>& out) {
-  static const std::vector<std::u16string> kKeys{
-      u"\"ssn", u"\"social_security", u"\"tax", u"\"tin", u"\"itin", u"\"ein", u"\"passport",
-      u"\"dob", u"\"date_of_birth", u"\"birth", u"\"account_", u"\"routing", u"\"iban",
-      u"\"card_number", u"\"driver"};
+// Every match of the key pattern begins with one of these (any case).
+const sensitive_internal::KeywordSet kJsonKeyWords{
+    {u"\"ssn", u"\"social_security", u"\"tax", u"\"tin", u"\"itin", u"\"ein", u"\"passport",
+     u"\"dob", u"\"date_of_birth", u"\"birth", u"\"account_", u"\"routing", u"\"iban",
+     u"\"card_number", u"\"driver"},
+    false};
+
+void jsonKeys(const Search& search, std::vector<Finding>& out) {
+  const UnicodeString& text = search.text;
   static const std::string kPattern =
       "\"(?i:ssn|social_security(?:_number)?|tax_?id|tin|itin|ein|passport(?:_number|_no)?|dob|"
       "date_of_birth|birth_?date|account_(?:number|no)|routing(?:_number)?|iban|card_number|"
       "drivers?_licen[cs]e(?:_number)?)\"\\s*:\\s*\"?([^\",}\\]\\n]+?)\"?\\s*(?=[,}\\]\\n])";
-  for (const Match& m :
-       sensitive_internal::matchesAtKeywords(kPattern, text, folded, kKeys, 0, false)) {
+  for (const Match& m : search.atKeywords(kPattern, kJsonKeySet)) {
     Span g = m.group(1);
     if (!g.present()) continue;
     int32_t closing = text.indexOf(static_cast<char16_t>('"'), m.whole.start + 1);
     if (closing < 0 || closing > m.whole.end) continue;
-    auto c = headerCategoryOf(text.tempSubStringBetween(m.whole.start + 1, closing));
+    auto c = headerCategoryOf(text.tempSubStringBetween(m.whole.start + 1, closing), search.path);
     if (!c) continue;
     std::string value = utf8Of(text, g.start, g.end);
     if (plausible(value, *c)) out.push_back(Finding{*c, g.start, g.length(), value});
@@ -411,57 +615,57 @@ void jsonKeys(const UnicodeString& text, const sensitive_internal::FoldedText& f
 enum class LabelCheck { ssn, card, always, aba, tfn, bankDigits, sin, ird };
 
 struct LabelPattern {
-  const char* pattern;
+  std::string pattern;
   C category;
   LabelCheck check;
-  std::vector<std::u16string> keywords;  // every match begins with one of these
+  sensitive_internal::KeywordSet keywords;  // every match begins with one of these
 };
 
 const std::array<LabelPattern, 11> kLabelPatterns{{
     {"\\b(?i:ssn|social security|itin|tin|taxpayer id(?:entification)?)\\s*(?i:no\\.?|number|"
      "num\\.?|#)?\\s*[:#.]?\\s*(\\d{3}[- ]?\\d{2}[- ]?\\d{4})(?![\\d-])",
      C::ssn, LabelCheck::ssn,
-     {u"ssn", u"social security", u"itin", u"tin", u"taxpayer id"}},
+     {{u"ssn", u"social security", u"itin", u"tin", u"taxpayer id"}}},
     {"\\b(?i:card|credit card|cc|visa|mastercard|amex)\\s*(?i:no\\.?|number|num\\.?|#)?\\s*[:#.]?"
      "\\s*(\\d{13,19})(?!\\d)",
      C::card, LabelCheck::card,
-     {u"card", u"credit card", u"cc", u"visa", u"mastercard", u"amex"}},
+     {{u"card", u"credit card", u"cc", u"visa", u"mastercard", u"amex"}}},
     {"\\b(?i:ein|employer id(?:entification)?)\\s*(?i:no\\.?|number|num\\.?|#)?\\s*[:#.]?\\s*("
      "\\d{9})(?!\\d)",
      C::ein, LabelCheck::always,
-     {u"ein", u"employer id"}},
+     {{u"ein", u"employer id"}}},
     {"\\b(?i:routing|aba|rtn)\\s*(?i:no\\.?|number|num\\.?|#)?\\s*[:#.]?\\s*(\\d{9})(?!\\d)",
      C::routing, LabelCheck::aba,
-     {u"routing", u"aba", u"rtn"}},
+     {{u"routing", u"aba", u"rtn"}}},
     {"\\b(?i:tfn|tax file)\\s*(?i:no\\.?|number|num\\.?|#)?\\s*[:#.]?\\s*(\\d{3} ?\\d{3} ?\\d{2,3}"
      ")(?!\\d)",
      C::auTFN, LabelCheck::tfn,
-     {u"tfn", u"tax file"}},
+     {{u"tfn", u"tax file"}}},
     {"\\b(?i:passport)\\s*(?i:no\\.?|number|num\\.?|#)?\\s*[:#.]?\\s*((?=[A-Z0-9]*\\d)[A-Z0-9]{6,"
      "9})(?![A-Z0-9])",
      C::passport, LabelCheck::always,
-     {u"passport"}},
+     {{u"passport"}}},
     {"\\b(?i:driver'?s?\\s+licen[cs]e)\\s*(?i:no\\.?|number|num\\.?|#)?\\s*[:#.]?\\s*((?=[A-Z0-9-"
      "]*\\d)[A-Z0-9][A-Z0-9-]{4,14})(?![A-Z0-9])",
      C::driversLicense, LabelCheck::always,
-     {u"driver"}},
+     {{u"driver"}}},
     {"\\b(?i:(?:bank )?account (?:no\\.?|number|num\\.?|#)|bank account|acct\\.? ?(?:no\\.?|"
      "number|#)|a/c no\\.?)\\s*[:#.]?\\s*(\\d[\\d -]{4,20}\\d)(?!\\d)",
      C::bankAccount, LabelCheck::bankDigits,
-     {u"bank", u"account", u"acct", u"a/c"}},
+     {{u"bank", u"account", u"acct", u"a/c"}}},
     {"\\b(?i:sin|social insurance)\\s*(?i:no\\.?|number|num\\.?|#)?\\s*[:#.]?\\s*(\\d{3}[- ]?\\d{3}"
      "[- ]?\\d{3})(?![\\d-])",
      C::canadaSIN, LabelCheck::sin,
-     {u"sin", u"social insurance"}},
+     {{u"sin", u"social insurance"}}},
     {"\\b(?i:ird)\\s*(?i:no\\.?|number|num\\.?|#)?\\s*[:#.]?\\s*(\\d{2,3}[- ]?\\d{3}[- ]?\\d{3})(?!"
      "[\\d-])",
      C::nzIRD, LabelCheck::ird,
-     {u"ird"}},
+     {{u"ird"}}},
     {"\\b(?i:date of birth|d\\.o\\.b\\.?|dob|birth ?date|born(?: on)?)\\s*[:#.]?\\s*(\\d{1,2}[/.-]"
      "\\d{1,2}[/.-]\\d{2,4}|\\d{4}-\\d{2}-\\d{2}|\\d{1,2} [A-Z][a-z]{2,8},? \\d{4}|[A-Z][a-z]{2,8}"
      " \\d{1,2},? \\d{4})",
      C::dateOfBirth, LabelCheck::always,
-     {u"date of birth", u"d.o.b", u"dob", u"birth", u"born"}},
+     {{u"date of birth", u"d.o.b", u"dob", u"birth", u"born"}}},
 }};
 
 bool labelCheckHolds(LabelCheck check, const std::string& value) {
@@ -479,10 +683,11 @@ bool labelCheckHolds(LabelCheck check, const std::string& value) {
   return false;
 }
 
-void labeled(const UnicodeString& text, const sensitive_internal::FoldedText& folded,
-             std::vector<Finding>& out) {
-  for (const LabelPattern& p : kLabelPatterns) {
-    for (const Match& m : sensitive_internal::matchesAtKeywords(p.pattern, text, folded, p.keywords)) {
+void labeled(const Search& search, std::vector<Finding>& out) {
+  const UnicodeString& text = search.text;
+  for (size_t i = 0; i < kLabelPatterns.size(); ++i) {
+    const LabelPattern& p = kLabelPatterns[i];
+    for (const Match& m : search.atKeywords(p.pattern, kLabelSets + i)) {
       Span g = m.group(1);
       if (!g.present()) continue;
       std::string value = utf8Of(text, g.start, g.end);
@@ -493,7 +698,9 @@ void labeled(const UnicodeString& text, const sensitive_internal::FoldedText& fo
 
 // ---- detector 5: shape and checksum -------------------------------------------------------
 
-void validated(const UnicodeString& text, std::vector<Finding>& out) {
+void validated(const Search& search, std::vector<Finding>& out) {
+  const UnicodeString& text = search.text;
+  const sensitive_internal::ShapePlaces& shapes = search.shapes;
   static const std::string kMrz2 =
       "(?<![A-Z0-9<])[A-Z0-9<]{9}[0-9][A-Z<]{3}[0-9]{6}[0-9][MFX<][0-9]{6}[0-9][A-Z0-9<]{14,16}(?!"
       "[A-Z0-9<])";
@@ -510,30 +717,34 @@ void validated(const UnicodeString& text, std::vector<Finding>& out) {
   auto add = [&](C c, const Match& m) {
     out.push_back(makeFinding(c, text, m.whole.start, m.whole.end));
   };
-  for (const Match& m : matches(kMrz2, text)) {
+  for (const Match& m : search.at(kMrz2, shapes.mrzLine2)) {
     std::string v = utf8Of(text, m.whole.start, m.whole.end);
     if (v.size() == 44 && mrzLine2Valid(v)) add(C::passportMRZ, m);
   }
-  for (const Match& m : matches(kMrz1, text)) {
+  for (const Match& m : search.at(kMrz1, shapes.mrzLine1)) {
     if (text.tempSubStringBetween(m.whole.start, m.whole.end).indexOf(UnicodeString(u"<<")) >= 0) {
       add(C::passportMRZ, m);
     }
   }
-  for (const Match& m : sensitive_internal::matchesAtDigitRuns(kSsn, text)) {
+  // Each of these opens with a look-behind that refuses a digit, then a fixed count of digits
+  // and a separator: it can begin only at a digit run of that length followed by that separator.
+  auto noPlaces = std::vector<int32_t>();
+  for (const Match& m : search.at(kSsn, search.whole() ? noPlaces : search.digitRunsOf(3, u"-"))) {
     if (ssnValid(digitsOf(text.tempSubStringBetween(m.whole.start, m.whole.end)))) add(C::ssn, m);
   }
-  for (const Match& m : sensitive_internal::matchesAtDigitRuns(kEin, text)) {
+  for (const Match& m : search.at(kEin, search.whole() ? noPlaces : search.digitRunsOf(2, u"-"))) {
     if (einPrefixValid(digitsOf(text.tempSubStringBetween(m.whole.start, m.whole.end)))) {
       add(C::ein, m);
     }
   }
-  for (const Match& m : sensitive_internal::matchesAtDigitRuns(kCard, text)) {
+  for (const Match& m :
+       search.at(kCard, search.whole() ? noPlaces : search.digitRunsOf(4, u" -"))) {
     if (cardValid(digitsOf(text.tempSubStringBetween(m.whole.start, m.whole.end)))) add(C::card, m);
   }
-  for (const Match& m : matches(kIban, text)) {
+  for (const Match& m : search.at(kIban, shapes.iban)) {
     if (ibanValid(utf8Of(text, m.whole.start, m.whole.end))) add(C::iban, m);
   }
-  for (const Match& m : matches(kNino, text)) add(C::ukNINO, m);
+  for (const Match& m : search.at(kNino, shapes.nino)) add(C::ukNINO, m);
 }
 
 // ---- detector 6: long numbers near banking words ------------------------------------------
@@ -542,8 +753,33 @@ void validated(const UnicodeString& text, std::vector<Finding>& out) {
 // without a break is cut, and its pieces are judged as numbers of their own (all far too long).
 constexpr int32_t kCandidateWindow = 4096;
 
-void accountShaped(const UnicodeString& text, const sensitive_internal::FoldedText& folded,
-                   std::vector<Finding>& out) {
+const sensitive_internal::KeywordSet kBankingWords{
+    {u"account", u"acct", u"routing", u"bank", u"iban"}, true};
+
+// The starts of the digit runs where a candidate can begin that the filters below may keep. A
+// candidate holds only digits, "-" and " ", so it lies within one chain of digit runs joined by
+// those characters; a chain with fewer than 8 digits, or with no banking word within 3000 units
+// of it, yields no candidate that survives steps a and b.
+std::vector<int32_t> accountPlaces(const Search& search, const std::vector<int32_t>& words) {
+  const std::vector<sensitive_internal::DigitRun>& runs = search.shapes.digitRuns;
+  std::vector<int32_t> places;
+  for (size_t a = 0; a < runs.size();) {
+    size_t b = a;
+    int64_t digits = runs[a].count;
+    while (b + 1 < runs.size() && runs[b + 1].joined) digits += runs[++b].count;
+    if (digits >= 8) {
+      auto near = std::lower_bound(words.begin(), words.end(), runs[a].start - 3000);
+      if (near != words.end() && *near <= runs[b].end + 3000) {
+        for (size_t k = a; k <= b; ++k) places.push_back(runs[k].start);
+      }
+    }
+    a = b + 1;
+  }
+  return places;
+}
+
+void accountShaped(const Search& search, std::vector<Finding>& out) {
+  const UnicodeString& text = search.text;
   static const std::string kBanking =
       "\\b(?:(?:bank\\s+)?account\\s*(?:no\\b\\.?|num\\b\\.?|number|#)|acct\\b|routing|bank\\s+"
       "account|iban\\b)";
@@ -565,10 +801,7 @@ void accountShaped(const UnicodeString& text, const sensitive_internal::FoldedTe
   static const std::string kDialPrefix = "(?:\\+|\\b00)\\d{0,4}[ -]?(?:\\(0\\)[ -]?)?$";
 
   std::vector<int32_t> words;
-  static const std::vector<std::u16string> kBankingKeys{u"account", u"acct", u"routing", u"bank",
-                                                       u"iban"};
-  for (const Match& m :
-       sensitive_internal::matchesAtKeywords(kBanking, text, folded, kBankingKeys, kCaseless)) {
+  for (const Match& m : search.atKeywords(kBanking, kBankingSet, kCaseless)) {
     words.push_back(m.whole.start);
   }
   if (words.empty()) return;
@@ -586,8 +819,26 @@ void accountShaped(const UnicodeString& text, const sensitive_internal::FoldedTe
   auto safeCut = [&](int32_t c) {
     return !runChar(c - 1) || !runChar(c) || (separator(c - 1) && separator(c));
   };
-  for (const Match& m : sensitive_internal::matchesInRegions(
-           kCandidate, text, sensitive_internal::windows(text, kCandidateWindow, safeCut))) {
+  std::vector<Match> candidates;
+  if (search.whole()) {
+    candidates = sensitive_internal::matchesInRegions(
+        kCandidate, text, sensitive_internal::windows(text, kCandidateWindow, safeCut));
+  } else if (std::vector<int32_t> places = accountPlaces(search, words); !places.empty()) {
+    // The same windows as the whole-text search, each searched at its places only.
+    size_t p = 0;
+    for (const Span& w : sensitive_internal::windows(text, kCandidateWindow, safeCut)) {
+      std::vector<int32_t> here;
+      for (; p < places.size() && places[p] < w.end; ++p) {
+        if (places[p] >= w.start) here.push_back(places[p]);
+      }
+      if (here.empty()) continue;
+      for (Match& m : matchesAtStarts(kCandidate, text, here, 0, w.end)) {
+        candidates.push_back(std::move(m));
+      }
+      if (p == places.size()) break;
+    }
+  }
+  for (const Match& m : candidates) {
     UnicodeString candidate = text.tempSubStringBetween(m.whole.start, m.whole.end);
     std::string digits = digitsOf(candidate);
     bool hyphen = contains(candidate, '-');
@@ -615,13 +866,13 @@ void accountShaped(const UnicodeString& text, const sensitive_internal::FoldedTe
       if (groups.back().length() >= 5) shaped = false;
       if (!shaped) continue;
       bool allYears = std::all_of(groups.begin(), groups.end(),
-                                  [&](UnicodeString& g) { return searchFinds(kYear, g); });
+                                  [&](UnicodeString& g) { return search.anchoredFinds(kYear, g); });
       if (allYears) continue;
     }
 
     UnicodeString subject = candidate;
-    if (searchFinds(kSkipShapes, subject)) continue;
-    if (!grouped && digits.size() == 8 && searchFinds(kCompactDate, subject)) continue;
+    if (search.anchoredFinds(kSkipShapes, subject)) continue;
+    if (!grouped && digits.size() == 8 && search.anchoredFinds(kCompactDate, subject)) continue;
 
     UnicodeString before = text.tempSubStringBetween(std::max(0, s - 24), s);
     if (searchFinds(kPhoneLabel, before) || searchFinds(kDialPrefix, before)) continue;
@@ -638,11 +889,12 @@ struct Wanted {
   bool any() const { return name || address || phone || email; }
 };
 
-void lessPrecise(const UnicodeString& text, const Wanted& wanted, std::vector<Finding>& out) {
+void lessPrecise(const Search& search, const Wanted& wanted, std::vector<Finding>& out) {
+  const UnicodeString& text = search.text;
   if (wanted.email) {
     static const std::string kEmail =
         "(?<![A-Za-z0-9._%+-])[A-Za-z0-9._%+-]+@[A-Za-z0-9-]+(?:\\.[A-Za-z0-9-]+)*\\.[A-Za-z]{2,}";
-    for (const Match& m : matches(kEmail, text)) {
+    for (const Match& m : search.at(kEmail, search.shapes.emailStarts)) {
       out.push_back(makeFinding(C::email, text, m.whole.start, m.whole.end));
     }
   }
@@ -699,29 +951,47 @@ std::vector<Finding> resolveOverlaps(std::vector<Finding> all) {
   return out;
 }
 
-std::vector<Finding> detectIn(const UnicodeString& text, const SensitiveRules& rules) {
+const sensitive_internal::KeywordIndex& keywordIndex() {
+  static const sensitive_internal::KeywordIndex index = [] {
+    std::vector<const sensitive_internal::KeywordSet*> v{&kJsonKeyWords};
+    for (const LabelPattern& p : kLabelPatterns) v.push_back(&p.keywords);
+    v.push_back(&kBankingWords);
+    return sensitive_internal::KeywordIndex(std::move(v));
+  }();
+  static_assert(kLabelSets == 1 && kBankingSet == kLabelSets + 11 && kSetCount == kBankingSet + 1);
+  return index;
+}
+
+std::vector<Finding> detectIn(const Search& search, const SensitiveRules& rules) {
+  const UnicodeString& text = search.text;
   std::vector<Finding> all;
-  columns(text, all);
+  if (search.whole()) {
+    columnsPlain(text, all);
+  } else {
+    columnsFast(text, all);
+  }
   flatColumns(text, all);
-  sensitive_internal::FoldedText folded = sensitive_internal::foldForKeywords(text);
-  jsonKeys(text, folded, all);
-  labeled(text, folded, all);
-  validated(text, all);
-  accountShaped(text, folded, all);
+  jsonKeys(search, all);
+  labeled(search, all);
+  validated(search, all);
+  accountShaped(search, all);
   auto wants = [&](C c) {
     auto it = rules.actions.find(c);
     return it != rules.actions.end() && it->second != SensitiveAction::off;
   };
   Wanted wanted{wants(C::name), wants(C::address), wants(C::phone), wants(C::email)};
-  if (wanted.any()) lessPrecise(text, wanted, all);
+  if (wanted.any()) lessPrecise(search, wanted, all);
   return resolveOverlaps(std::move(all));
 }
 
-std::map<std::string, int> flagCandidatesIn(const UnicodeString& text) {
+std::map<std::string, int> flagCandidatesIn(const Search& search) {
+  const UnicodeString& text = search.text;
   static const std::string kPattern =
       "(?<![\\d.,-])\\d{4}(?:[ -]\\d{4}){2}[ -]\\d{1,7}(?![\\d.,-]*\\d)";
   int count = 0;
-  for (const Match& m : sensitive_internal::matchesAtDigitRuns(kPattern, text)) {
+  std::vector<int32_t> places;
+  if (!search.whole()) places = search.digitRunsOf(4, u" -");
+  for (const Match& m : search.at(kPattern, places)) {
     std::string digits = digitsOf(text.tempSubStringBetween(m.whole.start, m.whole.end));
     if (luhn(digits) && !cardValid(digits)) ++count;
   }
@@ -744,46 +1014,16 @@ std::optional<std::vector<FlatRole>> flatHeader(const std::string& line) {
 }
 
 std::map<std::string, int> flagCandidates(const std::string& text) {
-  return flagCandidatesIn(platform::toUnicode(text));
+  return sensitive_internal::flagCandidatesOn(text, SearchPath::prefiltered);
 }
 
 std::vector<Finding> detect(const std::string& text, const SensitiveRules& rules) {
-  return detectIn(platform::toUnicode(text), rules);
+  return sensitive_internal::detectOn(text, rules, SearchPath::prefiltered);
 }
 
 std::string redact(const std::string& text, const SensitiveRules& rules, PlaceholderMap& map,
                    const std::optional<std::vector<Finding>>& detected) {
-  UnicodeString u = platform::toUnicode(text);
-  std::vector<Finding> findings = detected ? *detected : detectIn(u, rules);
-  std::map<std::string, int> candidates = flagCandidatesIn(u);
-
-  std::vector<Finding> replace;
-  for (Finding& f : findings) {
-    SensitiveAction action = rules.actionFor(f.category);
-    if (action == SensitiveAction::redact) {
-      replace.push_back(std::move(f));
-    } else if (action == SensitiveAction::flag) {
-      map.flagged()[std::string(toString(f.category))] += 1;
-    }
-  }
-  for (const auto& [key, count] : candidates) map.flagged()[key] += count;
-  if (replace.empty()) return text;
-
-  std::stable_sort(replace.begin(), replace.end(),
-                   [](const Finding& a, const Finding& b) { return a.start < b.start; });
-  // Findings handed in by a caller may be stale: ranges outside the text or overlapping an
-  // earlier one are not replaced, so that the result is never garbled.
-  UnicodeString result;
-  int32_t cursor = 0;
-  for (const Finding& f : replace) {
-    if (f.start < cursor || f.length <= 0 || f.end() > u.length()) continue;
-    std::string placeholder = map.placeholder(f.category, f.value, rules.style);
-    result.append(u, cursor, f.start - cursor);
-    result.append(platform::toUnicode(placeholder));
-    cursor = f.end();
-  }
-  result.append(u, cursor, u.length() - cursor);
-  return platform::toUtf8(result);
+  return sensitive_internal::redactOn(text, rules, map, SearchPath::prefiltered, detected);
 }
 
 std::vector<Finding> detectCell(const std::string& text, const std::string& header,
@@ -806,7 +1046,7 @@ std::vector<Finding> detectCell(const std::string& text, const std::string& head
   SensitiveRules withoutNames = rules;
   withoutNames.actions[C::name] = SensitiveAction::off;
   std::vector<Finding> found;
-  for (Finding& f : detectIn(table, withoutNames)) {
+  for (Finding& f : detectIn(Search(table, SearchPath::prefiltered), withoutNames)) {
     if (f.start >= o && f.end() <= o + cell.length()) {
       f.start -= o;
       found.push_back(std::move(f));
@@ -867,3 +1107,108 @@ std::optional<int> redactTestMain(const std::string& path) {
 }
 
 }  // namespace zelk::SensitiveData
+
+namespace zelk::sensitive_internal {
+
+namespace {
+
+// The text as UTF-16. The prefiltered path converts it without ICU's general converter and
+// reports whether it was well-formed, so that redaction can splice the UTF-8 bytes directly.
+bool toUtf16(const std::string& text, SearchPath path, icu::UnicodeString& out) {
+  if (path == SearchPath::wholeText) {
+    out = platform::toUnicode(text);
+    return false;
+  }
+  return decodeUtf8(text, out);
+}
+
+}  // namespace
+
+std::vector<SensitiveData::Finding> detectOn(const std::string& text, const SensitiveRules& rules,
+                                             SearchPath path) {
+  icu::UnicodeString u;
+  toUtf16(text, path, u);
+  return SensitiveData::detectIn(SensitiveData::Search(u, path), rules);
+}
+
+std::optional<SensitiveCategory> headerCategoryOn(const std::string& text, SearchPath path) {
+  return SensitiveData::headerCategoryOf(platform::toUnicode(text), path);
+}
+
+std::map<std::string, int> flagCandidatesOn(const std::string& text, SearchPath path) {
+  icu::UnicodeString u;
+  toUtf16(text, path, u);
+  return SensitiveData::flagCandidatesIn(SensitiveData::Search(u, path));
+}
+
+std::string redactOn(const std::string& text, const SensitiveRules& rules, PlaceholderMap& map,
+                     SearchPath path,
+                     const std::optional<std::vector<SensitiveData::Finding>>& detected) {
+  using SensitiveData::Finding;
+  icu::UnicodeString u;
+  bool wellFormed = toUtf16(text, path, u);
+  SensitiveData::Search search(u, path);
+  std::vector<Finding> findings = detected ? *detected : SensitiveData::detectIn(search, rules);
+  std::map<std::string, int> candidates = SensitiveData::flagCandidatesIn(search);
+
+  std::vector<Finding> replace;
+  for (Finding& f : findings) {
+    SensitiveAction action = rules.actionFor(f.category);
+    if (action == SensitiveAction::redact) {
+      replace.push_back(std::move(f));
+    } else if (action == SensitiveAction::flag) {
+      map.flagged()[std::string(toString(f.category))] += 1;
+    }
+  }
+  for (const auto& [key, count] : candidates) map.flagged()[key] += count;
+  if (replace.empty()) return text;
+
+  std::stable_sort(replace.begin(), replace.end(),
+                   [](const Finding& a, const Finding& b) { return a.start < b.start; });
+  // Findings handed in by a caller may be stale: ranges outside the text or overlapping an
+  // earlier one are not replaced, so that the result is never garbled.
+  struct Piece {
+    int32_t start, end;  // UTF-16
+    std::string placeholder;
+  };
+  std::vector<Piece> pieces;
+  int32_t cursor = 0;
+  for (const Finding& f : replace) {
+    if (f.start < cursor || f.length <= 0 || f.end() > u.length()) continue;
+    pieces.push_back({f.start, f.end(), map.placeholder(f.category, f.value, rules.style)});
+    cursor = f.end();
+  }
+
+  if (wellFormed) {
+    // Well-formed UTF-8 round-trips unchanged, so the kept parts are the input's own bytes.
+    std::vector<int32_t> units;
+    units.reserve(pieces.size() * 2);
+    for (const Piece& p : pieces) {
+      units.push_back(p.start);
+      units.push_back(p.end);
+    }
+    if (std::optional<std::vector<size_t>> bytes = byteOffsets(text, units)) {
+      std::string result;
+      result.reserve(text.size());
+      size_t from = 0;
+      for (size_t i = 0; i < pieces.size(); ++i) {
+        result.append(text, from, (*bytes)[2 * i] - from);
+        result += pieces[i].placeholder;
+        from = (*bytes)[2 * i + 1];
+      }
+      result.append(text, from, std::string::npos);
+      return result;
+    }
+  }
+  icu::UnicodeString result;
+  cursor = 0;
+  for (const Piece& p : pieces) {
+    result.append(u, cursor, p.start - cursor);
+    result.append(platform::toUnicode(p.placeholder));
+    cursor = p.end;
+  }
+  result.append(u, cursor, u.length() - cursor);
+  return platform::toUtf8(result);
+}
+
+}  // namespace zelk::sensitive_internal

@@ -1,6 +1,8 @@
 // Cached ICU pattern search for the detectors: every pattern is compiled once for the process
 // (platform::RegexCache) and each search runs under a time limit. A search that runs out of
-// time throws SensitiveData::CheckTimedOut. Thread-safe.
+// time throws SensitiveData::CheckTimedOut. Thread-safe: each thread keeps its own matchers, one
+// per pattern, and reuses them from search to search (making a matcher costs more than most of
+// the short searches the detectors run).
 #pragma once
 
 #include <unicode/regex.h>
@@ -48,32 +50,53 @@ bool searchFinds(const std::string& pattern, const icu::UnicodeString& text, uin
 std::vector<Match> matchesInRegions(const std::string& pattern, const icu::UnicodeString& text,
                                     const std::vector<Span>& regions, uint32_t flags = 0);
 
-// Text folded for keyword search: ASCII letters lower-cased one unit for one unit. `exact` is
-// false when the text holds a character whose case folding gives ASCII letters of another
-// length or value (ß, ſ, the Kelvin sign, ligatures...): keyword search could then miss a
-// case-insensitive match, and callers fall back to a plain search.
-struct FoldedText {
-  std::u16string units;
+// The keywords that every match of one case-insensitive pattern begins with (lower case ASCII).
+// With wordStart a keyword counts only where no ASCII letter, digit or "_" stands before it
+// (the pattern opens with \b and a letter, so no match can start there).
+struct KeywordSet {
+  std::vector<std::u16string> keywords;
+  bool wordStart = true;
+};
+
+// Where the keywords of each set stand in a text, found in one pass over it. `exact` is false
+// when the text holds a character whose case folding gives ASCII letters of another length or
+// value (ß, ſ, the Kelvin sign, ligatures...): a case-insensitive match could then begin at no
+// keyword, and callers search the whole text instead.
+struct KeywordPlaces {
+  std::vector<std::vector<int32_t>> places;  // per set, ascending
   bool exact = true;
 };
-FoldedText foldForKeywords(const icu::UnicodeString& text);
 
-// The matches of a pattern that can only match where one of the keywords (lower case ASCII)
-// stands (with wordStart, preceded by no ASCII letter, digit or "_"): tried at those places only (in order, not
-// overlapping, as a search would find them). Falls back to a full search when folded isn't exact.
-std::vector<Match> matchesAtKeywords(const std::string& pattern, const icu::UnicodeString& text,
-                                     const FoldedText& folded,
-                                     const std::vector<std::u16string>& keywords,
-                                     uint32_t flags = 0, bool wordStart = true);
+// The keywords of several sets indexed by their first two characters, built once and then
+// used by any thread; the sets must outlive it. Keywords have at least two characters; with a
+// shorter one every search reports `exact` false.
+class KeywordIndex {
+ public:
+  explicit KeywordIndex(std::vector<const KeywordSet*> sets);
+  KeywordPlaces find(const icu::UnicodeString& text) const;
 
-// The matches of a pattern that can only begin with a digit not preceded by a digit (its first
-// token is \d and a look-behind refuses a digit before it), tried at those places only.
-std::vector<Match> matchesAtDigitRuns(const std::string& pattern, const icu::UnicodeString& text,
-                                      uint32_t flags = 0);
+ private:
+  struct Entry {
+    size_t set;
+    const std::u16string* keyword;
+  };
+  static size_t slot(bool wordStart, char16_t first, char16_t second) {
+    return (wordStart ? 128 * 128 : 0) + first * 128u + second;
+  }
+  std::vector<const KeywordSet*> sets_;
+  std::vector<Entry> entries_;    // by slot, in set order within a slot
+  std::vector<uint32_t> slots_;   // entries of slot s: [slots_[s], slots_[s + 1])
+  bool anywhereFirst_[128] = {};  // a keyword that needs no word start begins with this
+  bool wordStartFirst_[128] = {};
+  bool usable_ = true;
+};
 
-// The matches that begin exactly at the given ascending places, in order and not overlapping.
+// The matches that begin exactly at the given ascending places, in order and not overlapping,
+// each ending by `limit` (the text's end when -1; look-arounds still see past it): the same
+// matches as a whole-text (or region) search when no match can begin anywhere else.
 std::vector<Match> matchesAtStarts(const std::string& pattern, const icu::UnicodeString& text,
-                                   const std::vector<int32_t>& places, uint32_t flags = 0);
+                                   const std::vector<int32_t>& places, uint32_t flags = 0,
+                                   int32_t limit = -1);
 
 // Cuts the text into windows of at most `size` units, each ending where safeCut(offset) holds
 // when such a place lies in the window's last quarter (else at the size).
