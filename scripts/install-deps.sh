@@ -11,6 +11,8 @@ packages=(
   libzip-dev libexpat1-dev libphonenumber-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libopenblas-dev
+  libpoppler-cpp-dev libtesseract-dev libleptonica-dev tesseract-ocr-eng
+  libcairo2-dev poppler-utils tesseract-ocr
 )
 # Node.js and npm (for the SDK interop test) may come from another packaging that bundles npm;
 # ask Debian for them only when the commands are missing.

@@ -10,6 +10,7 @@
 #include "documents/file_limit.h"
 #include "documents/html_readers.h"
 #include "documents/json_readers.h"
+#include "documents/pdf_parser.h"
 #include "documents/pptx_parser.h"
 #include "documents/text_parser.h"
 #include "documents/xlsx_parser.h"
@@ -41,7 +42,7 @@ Document parse(const std::string& path) {
   if (!format) throw ParseError::unsupportedFormat(DocumentFormats::pathExtension(path));
   std::string text;
   switch (*format) {
-    case DocumentFormat::pdf: throw ParseError::parseFailure("Could not open PDF");
+    case DocumentFormat::pdf: text = PDFParser().parse(path); break;
     case DocumentFormat::docx: text = DOCXParser::parse(path); break;
     case DocumentFormat::pptx: text = PPTXParser::parse(path); break;
     case DocumentFormat::xlsx: text = XLSXParser::parse(path); break;

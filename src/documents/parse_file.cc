@@ -8,6 +8,7 @@
 #include "documents/file_limit.h"
 #include "documents/html_readers.h"
 #include "documents/json_readers.h"
+#include "documents/pdf_parser.h"
 #include "documents/pptx_parser.h"
 #include "documents/read_service.h"
 #include "documents/text_parser.h"
@@ -22,12 +23,21 @@ std::optional<PDFReport> lastPDFReport;
 
 namespace {
 
-// The PDF reader is not part of this library yet; until it is, a PDF fails as a file the
-// reader could not open, with an empty report.
-std::string parsePDF(const std::string&) {
-  lastOCRPages = 0;
-  lastPDFReport = PDFReport{};
-  throw DocumentParser::ParseError::parseFailure("Could not open PDF");
+// A fresh reader per file; its counters become the report, also when the parse failed.
+std::string parsePDF(const std::string& path) {
+  PDFParser parser;
+  auto report = [&] {
+    lastOCRPages = parser.ocrPageCount();
+    lastPDFReport = PDFReport{parser.pageCount(), parser.ocrPages(), parser.thinPages()};
+  };
+  try {
+    std::string text = parser.parse(path);
+    report();
+    return text;
+  } catch (...) {
+    report();
+    throw;
+  }
 }
 
 }  // namespace
