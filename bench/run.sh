@@ -8,4 +8,6 @@ for program in "$build"/bench/*; do
   echo "== $(basename "$program")"
   "$program" || status=1
 done
+echo "== table_question_bench"
+"$(dirname "$0")/table_question_bench.sh" "$build" || status=1
 exit $status

@@ -2,8 +2,10 @@
 
 #include <map>
 
+#include "optimize/file_tools.h"
 #include "protocol/mcp_tool_error.h"
 #include "protocol/tool_catalogue.h"
+#include "tables/table_question_tool.h"
 
 namespace zelk::MCPTools {
 
@@ -14,6 +16,10 @@ using Handler = std::string (*)(const JSONObject&);
 // One line per tool whose handler has landed.
 const std::map<std::string, Handler>& handlers() {
   static const std::map<std::string, Handler> table = {
+      {"table_question", &tableQuestion},
+      {"optimize_file", &optimizeFile},
+      {"optimize_text", &optimizeText},
+      {"fuse_files", &fuseFiles},
   };
   return table;
 }

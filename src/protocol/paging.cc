@@ -1,6 +1,9 @@
 #include "protocol/paging.h"
 
+#include <unicode/brkiter.h>
+
 #include <algorithm>
+#include <memory>
 
 #include "platform/unicode.h"
 
@@ -27,6 +30,54 @@ std::vector<std::string> split(const std::string& text, const std::string& separ
   }
 }
 
+// Cuts a line longer than a page at character boundaries into pieces of kMaxPage characters.
+void cutLine(const std::string& line, std::vector<Piece>& pieces) {
+  icu::UnicodeString text = platform::toUnicode(line);
+  UErrorCode status = U_ZERO_ERROR;
+  std::unique_ptr<icu::BreakIterator> breaks(
+      icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+  if (U_FAILURE(status)) {
+    pieces.push_back({line, platform::graphemeCount(line)});
+    return;
+  }
+  breaks->setText(text);
+  int32_t start = 0;
+  size_t count = 0;
+  for (int32_t at = breaks->next(); at != icu::BreakIterator::DONE; at = breaks->next()) {
+    if (++count == kMaxPage) {
+      pieces.push_back({platform::toUtf8(text.tempSubStringBetween(start, at)), count});
+      start = at;
+      count = 0;
+    }
+  }
+  if (count > 0) pieces.push_back({platform::toUtf8(text.tempSubStringBetween(start)), count});
+}
+
+// A paragraph longer than a page (a sheet's rows, text with single line feeds) would make one
+// page too big to take in, so it is cut at line feeds, and an endless line at characters.
+void cutParagraph(const std::string& paragraph, std::vector<Piece>& pieces) {
+  Piece current{"", 0};
+  bool open = false;
+  for (std::string& line : split(paragraph, "\n")) {
+    size_t n = platform::graphemeCount(line);
+    if (n > kMaxPage) {
+      if (open) pieces.push_back(std::move(current));
+      current = {"", 0};
+      open = false;
+      cutLine(line, pieces);
+    } else if (open && current.graphemes + 1 + n <= kMaxPage) {
+      current.text += "\n";
+      current.text += line;
+      current.graphemes += 1 + n;
+    } else {
+      if (open) pieces.push_back(std::move(current));
+      current = {std::move(line), n};
+      open = true;
+    }
+  }
+  if (open && !current.text.empty()) pieces.push_back(std::move(current));
+}
+
 // Lengths add up across joins; a join never merges characters because the joints are line
 // feeds or the caller's separator.
 void splitSection(const std::string& section, std::vector<Piece>& pieces) {
@@ -38,6 +89,12 @@ void splitSection(const std::string& section, std::vector<Piece>& pieces) {
   Piece current{"", 0};
   for (std::string& paragraph : split(section, "\n\n")) {
     size_t n = platform::graphemeCount(paragraph);
+    if (n > kMaxPage) {
+      if (!current.text.empty()) pieces.push_back(std::move(current));
+      current = {"", 0};
+      cutParagraph(paragraph, pieces);
+      continue;
+    }
     size_t joined = current.text.empty() ? n : current.graphemes + 2 + n;
     if (joined <= kMaxPage) {
       if (current.text.empty()) {

@@ -27,7 +27,9 @@ std::string_view toString(TableColumn::Ambiguity ambiguity) {
 }
 
 void ColumnEvidence::add(std::string_view text) {
-  if (TableCell::isBlank(text)) {
+  // Trimmed once for all the tests below.
+  const std::string_view t = TableCell::trimmed(text);
+  if (TableCell::isBlankTrimmed(t)) {
     ++blank;
     return;
   }
@@ -42,28 +44,28 @@ void ColumnEvidence::add(std::string_view text) {
       return;
     }
   }
-  if (TableCell::boolean(text)) {
+  if (TableCell::booleanTrimmed(t)) {
     ++yesno;
     return;
   }
-  if (auto shape = TableCell::shape(text)) {
+  if (auto shape = TableCell::shape(t)) {
     bool withPoint = TableCell::reads(shape->digits, TableCell::Decimal::point);
     bool withComma = TableCell::reads(shape->digits, TableCell::Decimal::comma);
+    size_t digitCount = 0;
+    bool marks = false;
+    for (char c : shape->digits) {
+      if (c >= '0' && c <= '9') ++digitCount;
+      else marks = true;  // digits hold only digits, "." and ","
+    }
     if (withPoint) ++point;
     if (withComma) ++comma;
-    if (withPoint && withComma && shape->digits.find_first_of(".,") != std::string::npos)
-      ++decimalDiffer;
+    if (withPoint && withComma && marks) ++decimalDiffer;
     if (shape->percent) ++percent;
     if (shape->currency) ++currency;
-    size_t digitCount = static_cast<size_t>(
-        std::count_if(shape->digits.begin(), shape->digits.end(),
-                      [](char c) { return c >= '0' && c <= '9'; }));
-    if (digitCount >= 2 && shape->digits[0] == '0' &&
-        shape->digits.find_first_of(".,") == std::string::npos)
-      ++leadingZero;
+    if (digitCount >= 2 && shape->digits[0] == '0' && !marks) ++leadingZero;
     if (withPoint || withComma) return;
   }
-  auto readings = TableCell::dates(text);
+  auto readings = TableCell::datesTrimmed(t);
   if (readings.dayFirst) ++dayFirst;
   if (readings.monthFirst) ++monthFirst;
   if (readings.dayFirst && readings.monthFirst && *readings.dayFirst != *readings.monthFirst)

@@ -33,22 +33,42 @@ bool contains(const std::array<std::string_view, N>& words, std::string_view w) 
   return std::find(words.begin(), words.end(), w) != words.end();
 }
 
-// Lower-cased form of a short text: ASCII directly, anything else through ICU.
-std::string lowerShort(std::string_view s) {
+// Whether the lower-cased form of a short text (at most 8 bytes) is one of the words: ASCII is
+// lower-cased in a stack buffer, anything else through ICU. `firsts` holds the lower-case first
+// bytes of the words that begin with ASCII, so most texts are turned away by their first byte (a
+// text beginning with an ASCII character lower-cases to that character, whatever follows).
+template <size_t N>
+bool lowerShortIn(std::string_view s, const std::array<std::string_view, N>& words,
+                  std::string_view firsts) {
+  char buf[8];
   bool ascii = true;
-  std::string out(s);
-  for (char& c : out) {
-    if (static_cast<unsigned char>(c) >= 0x80) ascii = false;
-    else if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  for (size_t i = 0; i < s.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c >= 0x80) {
+      ascii = false;
+      break;
+    }
+    buf[i] = static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+    if (i == 0 && std::none_of(firsts.begin(), firsts.end(), [&](char f) { return f == buf[0]; }))
+      return false;
   }
-  return ascii ? out : platform::lowercased(s);
+  if (ascii) return contains(words, std::string_view(buf, s.size()));
+  return contains(words, platform::lowercased(s));
 }
 
-std::string asciiLower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
+// Lower-case first bytes of the blank, yes and no words that begin with ASCII.
+constexpr std::string_view kBlankFirsts = "-n#";
+constexpr std::string_view kYesFirsts = "ytjos";
+constexpr std::string_view kNoFirsts = "nf";
+
+char asciiLowerChar(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// ASCII case-insensitive equality with a lower-case word.
+bool equalsLower(std::string_view s, std::string_view lower) {
+  if (s.size() != lower.size()) return false;
+  for (size_t i = 0; i < s.size(); ++i)
+    if (asciiLowerChar(s[i]) != lower[i]) return false;
+  return true;
 }
 
 bool isAsciiDigit(char c) { return c >= '0' && c <= '9'; }
@@ -57,14 +77,20 @@ bool isAsciiDigit(char c) { return c >= '0' && c <= '9'; }
 bool isAsciiSpace(uint8_t c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 bool isWholeNumber(std::string_view s) {
-  return !s.empty() && std::all_of(s.begin(), s.end(), isAsciiDigit);
+  if (s.empty()) return false;
+  for (char c : s)
+    if (c < '0' || c > '9') return false;
+  return true;
 }
 
 // A whole number of at most 9 digits (longer ones are no day, month or year anyway).
 std::optional<int64_t> wholeNumber(std::string_view s) {
-  if (!isWholeNumber(s) || s.size() > 9) return std::nullopt;
+  if (s.empty() || s.size() > 9) return std::nullopt;
   int64_t v = 0;
-  for (char c : s) v = v * 10 + (c - '0');
+  for (char c : s) {
+    if (c < '0' || c > '9') return std::nullopt;
+    v = v * 10 + (c - '0');
+  }
   return v;
 }
 
@@ -84,7 +110,11 @@ UChar32 nextCodePoint(std::string_view s, size_t& i) {
 
 std::optional<int64_t> monthNumber(std::string_view token) {
   if (token.size() < 3 || token.size() > 9) return std::nullopt;
-  std::string lower = asciiLower(token);
+  // Every name begins with a letter: years and days are turned away at once.
+  if ((token[0] | 0x20) < 'a' || (token[0] | 0x20) > 'z') return std::nullopt;
+  char buf[9];
+  for (size_t i = 0; i < token.size(); ++i) buf[i] = asciiLowerChar(token[i]);
+  std::string_view lower(buf, token.size());
   if (lower == "sept") return 9;
   for (size_t m = 0; m < kMonths.size(); ++m) {
     if (lower == kMonths[m] || lower == kMonths[m].substr(0, 3)) return static_cast<int64_t>(m + 1);
@@ -119,7 +149,7 @@ std::optional<TableCell::DateOrder> dateOrderFromString(std::string_view raw) {
   return std::nullopt;
 }
 
-std::string_view TableCell::trimmed(std::string_view text) {
+std::string_view TableCell::trimmedSlow(std::string_view text) {
   const auto* p = reinterpret_cast<const uint8_t*>(text.data());
   int32_t start = 0, end = static_cast<int32_t>(text.size());
   while (start < end) {
@@ -149,20 +179,23 @@ std::string_view TableCell::trimmed(std::string_view text) {
   return text.substr(static_cast<size_t>(start), static_cast<size_t>(end - start));
 }
 
-bool TableCell::isBlank(std::string_view text) {
-  std::string_view t = trimmed(text);
+bool TableCell::isBlankTrimmed(std::string_view t) {
   if (t.empty()) return true;
   if (t.size() > 6) return false;
-  return contains(kBlankWords, lowerShort(t));
+  return lowerShortIn(t, kBlankWords, kBlankFirsts);
+}
+
+bool TableCell::isBlank(std::string_view text) { return isBlankTrimmed(trimmed(text)); }
+
+std::optional<bool> TableCell::booleanTrimmed(std::string_view t) {
+  if (t.empty() || t.size() > 6) return std::nullopt;
+  if (lowerShortIn(t, kYesWords, kYesFirsts)) return true;
+  if (lowerShortIn(t, kNoWords, kNoFirsts)) return false;
+  return std::nullopt;
 }
 
 std::optional<bool> TableCell::boolean(std::string_view text) {
-  std::string_view t = trimmed(text);
-  if (t.empty() || t.size() > 6) return std::nullopt;
-  std::string lower = lowerShort(t);
-  if (contains(kYesWords, lower)) return true;
-  if (contains(kNoWords, lower)) return false;
-  return std::nullopt;
+  return booleanTrimmed(trimmed(text));
 }
 
 std::optional<NumberShape> TableCell::shape(std::string_view text) {
@@ -183,6 +216,23 @@ std::optional<NumberShape> TableCell::shape(std::string_view text) {
       fast.digits.assign(t.substr(from));
       fast.negative = from == 1;
       return fast;
+    }
+    // A text that begins with a digit and doesn't end with a capital letter (no currency code to
+    // strip) reads through the rules below exactly as far as the plain scan went. Where the scan
+    // stopped at an ASCII character that no rule accepts, or at a minus followed by anything but
+    // white space, there is no number: answer that without the rules (dates, times, codes).
+    if (from == 0 && isAsciiDigit(t[0]) && !(t.back() >= 'A' && t.back() <= 'Z')) {
+      size_t stop = 0;
+      while (stop < t.size() && (isAsciiDigit(t[stop]) || t[stop] == '.' || t[stop] == ','))
+        ++stop;
+      unsigned char c = static_cast<unsigned char>(t[stop]);  // stop < size: the scan wasn't plain
+      bool accepted = isAsciiSpace(c) || c == '$' || c == '\'' || c == '%' || c == '+' ||
+                      c == 'e' || c == 'E' || c >= 0x80;
+      if (c == '-') {
+        unsigned char next = stop + 1 < t.size() ? static_cast<unsigned char>(t[stop + 1]) : ' ';
+        accepted = isAsciiSpace(next) || next >= 0x80;
+      }
+      if (!accepted) return std::nullopt;
     }
   }
   size_t first = 0;
@@ -322,8 +372,11 @@ std::optional<DecimalNumber> TableCell::number(std::string_view text, Decimal de
 bool TableCell::isMonthName(std::string_view token) { return monthNumber(token).has_value(); }
 
 TableCell::DateReadings TableCell::dates(std::string_view text) {
+  return datesTrimmed(trimmed(text));
+}
+
+TableCell::DateReadings TableCell::datesTrimmed(std::string_view t) {
   DateReadings none;
-  std::string_view t = trimmed(text);
   if (t.size() < 6 || t.size() > 40) return none;
   {
     size_t i = 0;
@@ -333,9 +386,11 @@ TableCell::DateReadings TableCell::dates(std::string_view text) {
   size_t plus = t.rfind('+');
   if (plus != std::string_view::npos && t.substr(0, plus).find(':') != std::string_view::npos)
     t = t.substr(0, plus);
-  if (std::none_of(t.begin(), t.end(), isAsciiDigit)) return none;
+  if (std::none_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; })) return none;
 
-  std::vector<std::string_view> tokens;
+  // At most 7 tokens; the first may be a weekday, dropped by starting one later.
+  std::array<std::string_view, 7> tokens;
+  size_t count = 0, skip = 0;
   size_t start = 0;
   auto isSeparator = [&](size_t i) {
     char c = t[i];
@@ -346,31 +401,33 @@ TableCell::DateReadings TableCell::dates(std::string_view text) {
   for (size_t i = 0; i <= t.size(); ++i) {
     if (i == t.size() || isSeparator(i)) {
       if (i > start) {
-        if (tokens.size() == 7) return none;
-        tokens.push_back(t.substr(start, i - start));
+        if (count == 7) return none;
+        tokens[count++] = t.substr(start, i - start);
       }
       start = i + 1;
     }
   }
-  if (!tokens.empty()) {
-    std::string_view f = tokens.front();
+  if (count > 0) {
+    std::string_view f = tokens[0];
     unsigned char c = static_cast<unsigned char>(f[0]);
-    if (((c | 0x20) >= 'a' && (c | 0x20) <= 'z') && contains(kWeekdays, asciiLower(f)))
-      tokens.erase(tokens.begin());
+    if (((c | 0x20) >= 'a' && (c | 0x20) <= 'z') && f.size() >= 3 && f.size() <= 9 &&
+        std::any_of(kWeekdays.begin(), kWeekdays.end(),
+                    [&](std::string_view w) { return equalsLower(f, w); }))
+      skip = 1;
   }
-  if (tokens.size() < 3) return none;
-  for (size_t k = 3; k < tokens.size(); ++k) {
-    std::string lower = asciiLower(tokens[k]);
-    if (isWholeNumber(tokens[k]) || lower == "am" || lower == "pm" || lower == "z" ||
-        tokens[k][0] == 'Z')
+  if (count - skip < 3) return none;
+  for (size_t k = skip + 3; k < count; ++k) {
+    std::string_view token = tokens[k];
+    if (isWholeNumber(token) || equalsLower(token, "am") || equalsLower(token, "pm") ||
+        equalsLower(token, "z") || token[0] == 'Z')
       continue;
     // Seconds with the UTC mark attached ("10:15:00Z"), the commonest ISO 8601 form.
-    if (lower.size() >= 2 && lower.back() == 'z' &&
-        isWholeNumber(std::string_view(tokens[k]).substr(0, tokens[k].size() - 1)))
+    if (token.size() >= 2 && asciiLowerChar(token.back()) == 'z' &&
+        isWholeNumber(token.substr(0, token.size() - 1)))
       continue;
     return none;
   }
-  std::string_view a = tokens[0], b = tokens[1], c = tokens[2];
+  std::string_view a = tokens[skip], b = tokens[skip + 1], c = tokens[skip + 2];
   auto year = yearOf(c);
   if (auto month = monthNumber(a); month && isWholeNumber(b)) {
     if (!year) return none;

@@ -30,7 +30,16 @@ struct TableCell {
   };
 
   // Without leading and trailing characters of the Unicode White_Space property.
-  static std::string_view trimmed(std::string_view text);
+  static std::string_view trimmed(std::string_view text) {
+    // Most cells begin and end with a visible ASCII character: nothing to trim.
+    if (!text.empty()) {
+      auto first = static_cast<unsigned char>(text.front());
+      auto last = static_cast<unsigned char>(text.back());
+      if (first > ' ' && first < 0x80 && last > ' ' && last < 0x80) return text;
+    }
+    return trimmedSlow(text);
+  }
+  static std::string_view trimmedSlow(std::string_view text);
   // Empty once trimmed, or a short blank word such as "n/a", "-" or "null".
   static bool isBlank(std::string_view text);
   // A yes word (true) or a no word (false); none for anything else.
@@ -44,6 +53,12 @@ struct TableCell {
   static std::optional<DecimalNumber> number(std::string_view text, Decimal decimal);
 
   static DateReadings dates(std::string_view text);
+
+  // The same rules for a text that is already trimmed, for callers that test one cell several
+  // ways and trim it once.
+  static bool isBlankTrimmed(std::string_view trimmedText);
+  static std::optional<bool> booleanTrimmed(std::string_view trimmedText);
+  static DateReadings datesTrimmed(std::string_view trimmedText);
   // Days since 1970-01-01 in the proleptic Gregorian calendar; none for an impossible date.
   static std::optional<int64_t> days(int64_t year, int64_t month, int64_t day);
   // The inverse of days.

@@ -52,15 +52,12 @@ bool isAscii(std::string_view s) {
   return true;
 }
 
-// A field's bytes as text into `out`: UTF-8 when valid (handed over without a copy), else
-// Windows-1252, else empty. `bytes` is left empty.
-void fieldText(std::string& bytes, std::string& out) {
-  if (isAscii(bytes) || platform::isValidUtf8(bytes)) {
-    out.swap(bytes);
-    bytes.clear();
-    return;
-  }
-  out.clear();
+// A field's bytes made text in place: kept when valid UTF-8, else read as Windows-1252, else
+// emptied.
+void fieldText(std::string& bytes) {
+  if (isAscii(bytes) || platform::isValidUtf8(bytes)) return;
+  std::string out;
+  out.reserve(bytes.size() * 2);
   for (unsigned char c : bytes) {
     if (c < 0x80) {
       out += static_cast<char>(c);
@@ -75,7 +72,7 @@ void fieldText(std::string& bytes, std::string& out) {
       appendUtf8(out, c);
     }
   }
-  bytes.clear();
+  bytes.swap(out);
 }
 
 // Drops a UTF-8 sequence cut off at the end of a truncated field, so that the kept part stays
@@ -99,7 +96,14 @@ class DelimitedParser {
     special_.fill(false);
     special_['\n'] = special_['"'] = special_['\r'] = true;
     special_[static_cast<unsigned char>(delimiter)] = true;
+    // Inside quotes the delimiter and carriage returns are field bytes like any other.
+    quotedSpecial_.fill(false);
+    quotedSpecial_['\n'] = quotedSpecial_['"'] = true;
+    beginField();
   }
+  // field_ points into the parser itself.
+  DelimitedParser(const DelimitedParser&) = delete;
+  DelimitedParser& operator=(const DelimitedParser&) = delete;
 
   // Parses bytes; false once the callback asked to stop.
   bool feed(std::string_view data) {
@@ -107,9 +111,10 @@ class DelimitedParser {
     const char* end = p + data.size();
     while (p < end) {
       unsigned char c = static_cast<unsigned char>(*p);
-      if (!special_[c]) {
+      const std::array<bool, 256>& special = inQuotes_ ? quotedSpecial_ : special_;
+      if (!special[c]) {
         const char* run = p + 1;
-        while (run < end && !special_[static_cast<unsigned char>(*run)]) ++run;
+        while (run < end && !special[static_cast<unsigned char>(*run)]) ++run;
         append(p, static_cast<size_t>(run - p));
         justClosed_ = false;
         p = run;
@@ -135,7 +140,7 @@ class DelimitedParser {
           append("\"", 1);
           inQuotes_ = true;
           justClosed_ = false;
-        } else if (field_.empty() && !fieldCut_) {
+        } else if (field_->empty() && !fieldCut_) {
           inQuotes_ = true;
         } else {
           append("\"", 1);
@@ -154,39 +159,56 @@ class DelimitedParser {
   }
 
   void finish() {
-    if (!field_.empty() || fieldCut_ || count_ > 0) endRow();
+    if (!field_->empty() || fieldCut_ || count_ > 0) endRow();
   }
 
  private:
   void append(const char* bytes, size_t n) {
-    size_t room = TableReader::kMaxFieldBytes - field_.size();
+    size_t room = TableReader::kMaxFieldBytes - field_->size();
     if (n > room) {
       n = room;
       fieldCut_ = true;
     }
-    field_.append(bytes, n);
+    field_->append(bytes, n);
   }
 
-  void endField() {
-    if (fieldCut_) trimCutSequence(field_);
-    // Once one field is dropped, so are the rest of the row, so that cells keep their columns.
-    if (!rowFull_ && count_ < TableReader::kMaxRowFields &&
-        rowBytes_ + field_.size() <= TableReader::kMaxRowBytes) {
-      rowBytes_ += field_.size();
+  // Fields are gathered straight into the row's next cell string, which saves a copy per cell;
+  // once the row is full they go to a scratch buffer and are dropped.
+  void beginField() {
+    if (!rowFull_ && count_ < TableReader::kMaxRowFields) {
       if (count_ == fields_.size()) fields_.emplace_back();
-      std::string& cell = fields_[count_++];
-      fieldText(field_, cell);
-      // Reused capacity stays near the cell's size, so one wide row doesn't pin its memory.
-      if (cell.capacity() > 2 * cell.size() + 1024) cell.shrink_to_fit();
+      field_ = &fields_[count_];
     } else {
-      rowFull_ = true;
+      field_ = &scratch_;
     }
-    field_.clear();
+    field_->clear();
     fieldCut_ = false;
   }
 
+  // Ends the pending field without beginning the next.
+  void commitField() {
+    std::string& cell = *field_;
+    if (fieldCut_) trimCutSequence(cell);
+    // Once one field is dropped, so are the rest of the row, so that cells keep their columns.
+    if (field_ != &scratch_ && rowBytes_ + cell.size() <= TableReader::kMaxRowBytes) {
+      rowBytes_ += cell.size();
+      ++count_;
+      fieldText(cell);
+    } else {
+      rowFull_ = true;
+      cell.clear();
+    }
+    // Reused capacity stays near the cell's size, so one wide row doesn't pin its memory.
+    if (cell.capacity() > 2 * cell.size() + 1024) cell.shrink_to_fit();
+  }
+
+  void endField() {
+    commitField();
+    beginField();
+  }
+
   bool endRow() {
-    endField();
+    commitField();
     inQuotes_ = justClosed_ = false;
     if (count_ == 1 && fields_[0].empty()) count_ = 0;
     // Rows of one width keep their cell strings, and with them their capacity.
@@ -195,13 +217,16 @@ class DelimitedParser {
     count_ = 0;
     rowBytes_ = 0;
     rowFull_ = false;
+    beginField();
     return go;
   }
 
   const char delimiter_;
   const TableReader::RowCallback& row_;
   std::array<bool, 256> special_;
-  std::string field_;
+  std::array<bool, 256> quotedSpecial_;
+  std::string* field_ = nullptr;  // the field being read: the next cell, or scratch_
+  std::string scratch_;
   bool fieldCut_ = false;
   std::vector<std::string> fields_;  // the row's cells; the first count_ are this row's
   size_t count_ = 0;

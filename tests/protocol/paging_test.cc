@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/unicode.h"
+
 namespace zelk {
 namespace {
 
@@ -28,8 +30,11 @@ TEST(Paging, BlockBreakIsTwelveCharacters) {
   EXPECT_EQ(Paging::blockBreak, "\x1ezelk-block\x1e");
 }
 
-TEST(Paging, TextWithoutParagraphBreaksIsOnePage) {
-  EXPECT_EQ(Paging::paginate({std::string(200000, 'x')}, "\n\n").size(), 1u);
+TEST(Paging, TextWithoutAnyBreakIsCutIntoFullPages) {
+  auto pages = Paging::paginate({std::string(200000, 'x')}, "\n\n");
+  ASSERT_EQ(pages.size(), 3u);
+  EXPECT_EQ(pages[0].size(), Paging::kMaxPage);
+  EXPECT_EQ(pages[2].size(), 200000 - 2 * Paging::kMaxPage);
 }
 
 TEST(Paging, ParagraphBreaksEveryThousandCharactersGiveThreePages) {
@@ -70,12 +75,27 @@ TEST(Paging, PagesStayWithinTheLimitAndLoseNothing) {
             letters);  // separators carry no letters
 }
 
-TEST(Paging, OneLongParagraphStaysOneChunkAndLeadingEmptyParagraphsGo) {
-  std::string text = "\n\n\n\n" + std::string(90000, 'y') + "\n\nend";
+TEST(Paging, ALongParagraphIsCutAtLineFeedsAndAnEndlessLineAtCharacters) {
+  std::string rows;
+  for (int i = 0; i < 3000; ++i) rows += (i ? "\n" : "") + std::string(59, 'r');  // 180,000 chars
+  std::string accents;
+  for (int i = 0; i < 100000; ++i) accents += "e\xcc\x81";  // e + combining acute: one character
+  std::string text = "\n\n\n\n" + rows + "\n\n" + accents + "\n\nend";
   auto pages = Paging::paginate({text}, "|");
-  ASSERT_EQ(pages.size(), 2u);
-  EXPECT_EQ(pages[0], std::string(90000, 'y'));
-  EXPECT_EQ(pages[1], "end");
+  ASSERT_EQ(pages.size(), 5u);
+  std::string rejoined;
+  for (size_t i = 0; i < pages.size(); ++i) {
+    EXPECT_LE(platform::graphemeCount(pages[i]), Paging::kMaxPage) << i;
+    rejoined += pages[i];
+  }
+  EXPECT_EQ(pages[0].substr(0, 59), std::string(59, 'r'));  // leading empty paragraphs go
+  EXPECT_EQ(pages[0].back(), 'r');                           // cut at a line feed
+  EXPECT_EQ(pages[2].back(), 'r');
+  EXPECT_EQ(platform::graphemeCount(pages[3]), Paging::kMaxPage);
+  EXPECT_EQ(pages[3].substr(0, 3), "e\xcc\x81");  // never inside a character
+  EXPECT_EQ(pages[4], accents.substr(0, 3 * (100000 - Paging::kMaxPage)) + "|end");
+  EXPECT_EQ(std::count(rejoined.begin(), rejoined.end(), 'r'), 3000 * 59);
+  EXPECT_EQ(pages[4].substr(pages[4].size() - 3), "end");
 }
 
 TEST(Paging, NoSectionsGiveNoPagesAndAnEmptyFirstBlock) {
