@@ -3,22 +3,10 @@
 #include <cctype>
 
 #include "platform/iso_date.h"
+#include "platform/uuid.h"
 
 namespace zelk {
 namespace {
-
-std::optional<std::string> canonicalUUID(const std::string& text) {
-  if (text.size() != 36) return std::nullopt;
-  std::string out = text;
-  for (size_t i = 0; i < out.size(); ++i) {
-    bool dash = i == 8 || i == 13 || i == 18 || i == 23;
-    if (dash ? out[i] != '-' : !std::isxdigit(static_cast<unsigned char>(out[i]))) {
-      return std::nullopt;
-    }
-    out[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(out[i])));
-  }
-  return out;
-}
 
 std::optional<std::vector<std::string>> stringList(const JSONValue& value) {
   const JSONArray* array = value.array();
@@ -64,7 +52,7 @@ std::optional<Base> Base::fromJSON(const JSONValue& value) {
     return std::nullopt;
   }
   Base base;
-  auto uuid = canonicalUUID(*id->string());
+  auto uuid = platform::canonicalUUID(*id->string());
   auto list = stringList(*paths);
   auto date = platform::parseISO8601(*created->string());
   if (!uuid || !list || !date) return std::nullopt;

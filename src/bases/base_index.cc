@@ -5,6 +5,7 @@
 
 #include "bases/index_json.h"
 #include "platform/iso_date.h"
+#include "platform/uuid.h"
 #include "protocol/json_value.h"
 
 namespace zelk {
@@ -16,19 +17,6 @@ constexpr int64_t kIntMin = std::numeric_limits<int32_t>::min();
 constexpr int64_t kIntMax = std::numeric_limits<int32_t>::max();
 // Integers above 2^53 cannot come through a double exactly.
 constexpr int64_t kInt64Max = int64_t(1) << 53;
-
-std::optional<std::string> canonicalUUID(const std::string& text) {
-  if (text.size() != 36) return std::nullopt;
-  std::string out = text;
-  for (size_t i = 0; i < out.size(); ++i) {
-    bool dash = i == 8 || i == 13 || i == 18 || i == 23;
-    if (dash ? out[i] != '-' : !std::isxdigit(static_cast<unsigned char>(out[i]))) {
-      return std::nullopt;
-    }
-    out[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(out[i])));
-  }
-  return out;
-}
 
 bool readDate(Reader& r, double& out) {
   std::string text;
@@ -209,7 +197,7 @@ std::optional<BaseIndex> BaseIndex::decode(std::string_view json) {
       std::string id;
       done = r.readString(id);
       if (done) {
-        auto uuid = canonicalUUID(id);
+        auto uuid = platform::canonicalUUID(id);
         done = uuid.has_value();
         if (uuid) index.baseID = *uuid;
       }

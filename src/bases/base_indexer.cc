@@ -14,6 +14,7 @@
 #include "platform/iso_date.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/unique_fd.h"
 #include "protocol/json_value.h"
 
 namespace zelk {
@@ -24,24 +25,7 @@ FileStamp stampOf(const struct stat& st) {
           uint64_t(st.st_ino)};
 }
 
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  int release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
+using Fd = platform::UniqueFd;
 
 bool readExactly(int fd, char* data, size_t size) {
   while (size > 0) {

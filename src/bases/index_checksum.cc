@@ -37,6 +37,7 @@ inline uint64_t merge(uint64_t acc, uint64_t v) {
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "index files are little-endian");
 
 void IndexChecksum::update(const void* data, size_t size) {
+  if (size == 0) return;  // data may be null then
   const auto* p = static_cast<const unsigned char*>(data);
   total_ += size;
   if (buffered_ > 0) {
@@ -59,7 +60,7 @@ void IndexChecksum::update(const void* data, size_t size) {
     size -= 32;
   }
   v_[0] = v0, v_[1] = v1, v_[2] = v2, v_[3] = v3;
-  std::memcpy(buffer_, p, size);
+  if (size > 0) std::memcpy(buffer_, p, size);
   buffered_ = size;
 }
 

@@ -17,6 +17,7 @@
 #include "platform/notifier.h"
 #include "platform/paths.h"
 #include "platform/unicode.h"
+#include "platform/unique_fd.h"
 #include "protocol/json_value.h"
 
 extern char** environ;
@@ -30,24 +31,7 @@ using Clock = std::chrono::steady_clock;
 constexpr size_t kMaxReplyBytes = 1 << 20;
 constexpr auto kRetryPause = std::chrono::milliseconds(250);
 
-class FD {
- public:
-  explicit FD(int fd = -1) : fd_(fd) {}
-  ~FD() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FD(const FD&) = delete;
-  FD& operator=(const FD&) = delete;
-  int get() const { return fd_; }
-  int release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
+using FD = platform::UniqueFd;
 
 // A stream socket connected to `path` (cut to 103 bytes, as the app expects), or -1. The
 // connect itself never blocks: a listener with a full backlog counts as not answering.

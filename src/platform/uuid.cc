@@ -2,6 +2,7 @@
 
 #include <openssl/rand.h>
 
+#include <cctype>
 #include <random>
 
 namespace zelk::platform {
@@ -21,6 +22,19 @@ std::string randomUUID() {
     if (i == 4 || i == 6 || i == 8 || i == 10) out.push_back('-');
     out.push_back(hex[b[i] >> 4]);
     out.push_back(hex[b[i] & 0x0F]);
+  }
+  return out;
+}
+
+std::optional<std::string> canonicalUUID(const std::string& text) {
+  if (text.size() != 36) return std::nullopt;
+  std::string out = text;
+  for (size_t i = 0; i < out.size(); ++i) {
+    bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+    if (dash ? out[i] != '-' : !std::isxdigit(static_cast<unsigned char>(out[i]))) {
+      return std::nullopt;
+    }
+    out[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(out[i])));
   }
   return out;
 }

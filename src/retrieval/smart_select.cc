@@ -505,7 +505,7 @@ namespace {
 
 uint64_t headOf(std::string_view term) {
   uint64_t head = 0;
-  std::memcpy(&head, term.data(), std::min<size_t>(term.size(), 8));
+  if (!term.empty()) std::memcpy(&head, term.data(), std::min<size_t>(term.size(), 8));
   return head;
 }
 
