@@ -15,94 +15,11 @@ using namespace optimize_internal;
 
 namespace {
 
-void writeString(std::string_view text, std::string& out) {
-  out.push_back('"');
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\b':
-        out += "\\b";
-        break;
-      case '\f':
-        out += "\\f";
-        break;
-      default:
-        if (c < 0x20) {
-          static const char* hex = "0123456789abcdef";
-          out += "\\u00";
-          out.push_back(hex[c >> 4]);
-          out.push_back(hex[c & 0xF]);
-        } else {
-          out.push_back(static_cast<char>(c));
-        }
-    }
-  }
-  out.push_back('"');
-}
-
-// Compact JSON; keys come out sorted because objects keep them sorted. Nesting is bounded by the
-// reader's depth limit, so the recursion is too.
-void writeCompact(const JSONValue& v, std::string& out) {
-  switch (v.kind()) {
-    case JSONValue::Kind::string:
-      writeString(*v.string(), out);
-      break;
-    case JSONValue::Kind::number:
-      out += encodeJSONNumber(*v.number());
-      break;
-    case JSONValue::Kind::boolean:
-      out += *v.boolean() ? "true" : "false";
-      break;
-    case JSONValue::Kind::null:
-      out += "null";
-      break;
-    case JSONValue::Kind::array: {
-      out.push_back('[');
-      bool first = true;
-      for (const JSONValue& e : *v.array()) {
-        if (!first) out.push_back(',');
-        first = false;
-        writeCompact(e, out);
-      }
-      out.push_back(']');
-      break;
-    }
-    case JSONValue::Kind::object: {
-      out.push_back('{');
-      bool first = true;
-      for (const auto& [key, member] : *v.object()) {
-        if (!first) out.push_back(',');
-        first = false;
-        writeString(key, out);
-        out.push_back(':');
-        writeCompact(member, out);
-      }
-      out.push_back('}');
-      break;
-    }
-  }
-}
-
 // nullopt when a number can't be written (never for parsed input, whose numbers are finite).
 std::optional<std::string> compact(const JSONValue& v) {
   try {
-    std::string out;
-    writeCompact(v, out);
-    return out;
+    // Keys come out sorted because objects keep them sorted.
+    return v.encode(JSONValue::Slashes::plain);
   } catch (const JSONEncodeError&) {
     return std::nullopt;
   }

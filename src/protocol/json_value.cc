@@ -85,14 +85,15 @@ class Builder : public nlohmann::json_sax<nlohmann::json> {
   std::string error_;
 };
 
-void encodeValue(const JSONValue& v, std::string& out, int indent, int depth) {
+void encodeValue(const JSONValue& v, std::string& out, int indent, int depth,
+                 JSONValue::Slashes slashes) {
   auto newline = [&](int level) {
     out.push_back('\n');
     out.append(static_cast<size_t>(level * indent), ' ');
   };
   switch (v.kind()) {
     case JSONValue::Kind::string:
-      encodeJSONString(*v.string(), out);
+      encodeJSONString(*v.string(), out, slashes);
       break;
     case JSONValue::Kind::number:
       out += encodeJSONNumber(*v.number());
@@ -109,7 +110,7 @@ void encodeValue(const JSONValue& v, std::string& out, int indent, int depth) {
       for (size_t i = 0; i < a.size(); ++i) {
         if (i) out.push_back(',');
         if (indent) newline(depth + 1);
-        encodeValue(a[i], out, indent, depth + 1);
+        encodeValue(a[i], out, indent, depth + 1, slashes);
       }
       if (indent && !a.empty()) newline(depth);
       out.push_back(']');
@@ -123,9 +124,9 @@ void encodeValue(const JSONValue& v, std::string& out, int indent, int depth) {
         if (!first) out.push_back(',');
         first = false;
         if (indent) newline(depth + 1);
-        encodeJSONString(key, out);
+        encodeJSONString(key, out, slashes);
         out += indent ? " : " : ":";
-        encodeValue(member, out, indent, depth + 1);
+        encodeValue(member, out, indent, depth + 1, slashes);
       }
       if (indent && !o.empty()) newline(depth);
       out.push_back('}');
@@ -149,13 +150,13 @@ std::string encodeJSONNumber(double value) {
   return std::string(buf, end);
 }
 
-void encodeJSONString(std::string_view text, std::string& out) {
+void encodeJSONString(std::string_view text, std::string& out, JSONValue::Slashes slashes) {
   out.push_back('"');
   for (unsigned char c : text) {
     switch (c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;
-      case '/': out += "\\/"; break;
+      case '/': out += slashes == JSONValue::Slashes::escaped ? "\\/" : "/"; break;
       case '\n': out += "\\n"; break;
       case '\r': out += "\\r"; break;
       case '\t': out += "\\t"; break;
@@ -227,15 +228,15 @@ JSONValue JSONValue::parse(std::string_view text) {
   return builder.take();
 }
 
-std::string JSONValue::encode() const {
+std::string JSONValue::encode(Slashes slashes) const {
   std::string out;
-  encodeValue(*this, out, 0, 0);
+  encodeValue(*this, out, 0, 0, slashes);
   return out;
 }
 
 std::string JSONValue::encodePretty() const {
   std::string out;
-  encodeValue(*this, out, 2, 0);
+  encodeValue(*this, out, 2, 0, Slashes::escaped);
   return out;
 }
 

@@ -76,8 +76,10 @@ class JSONValue {
 
   // Reads one JSON text (no trailing content besides white space). Throws JSONParseError.
   static JSONValue parse(std::string_view text);
+  // Whether "/" is written as "\/" (the wire form) or as itself (answers meant to be read).
+  enum class Slashes { escaped, plain };
   // Compact: no spaces or line breaks. Throws JSONEncodeError for non-finite numbers.
-  std::string encode() const;
+  std::string encode(Slashes slashes = Slashes::escaped) const;
   // Pretty: two-space indentation, one member or element per line.
   std::string encodePretty() const;
 
@@ -87,7 +89,9 @@ class JSONValue {
 
 // Writes one number by the wire rules: shortest round-trip form, integral values without ".0".
 std::string encodeJSONNumber(double value);
-// Writes one string literal with its quotes (slashes escaped, non-ASCII as UTF-8).
-void encodeJSONString(std::string_view text, std::string& out);
+// Writes one string literal with its quotes (slashes escaped unless told otherwise, non-ASCII
+// as UTF-8).
+void encodeJSONString(std::string_view text, std::string& out,
+                      JSONValue::Slashes slashes = JSONValue::Slashes::escaped);
 
 }  // namespace zelk

@@ -181,25 +181,11 @@ std::optional<JSONValue> plain(const JSONValue& value) {
 }
 
 std::string answerText(const JSONObject& object) {
-  std::string encoded;
   try {
-    encoded = JSONValue(object).encode();
+    return JSONValue(object).encode(JSONValue::Slashes::plain);
   } catch (const std::exception&) {
     return "{}";
   }
-  // The writer escapes every slash; an escaped backslash is always the pair "\\", so a
-  // backslash followed by a slash is exactly an escaped slash.
-  std::string out;
-  out.reserve(encoded.size());
-  for (size_t i = 0; i < encoded.size(); ++i) {
-    if (encoded[i] == '\\' && i + 1 < encoded.size()) {
-      if (encoded[i + 1] != '/') out += '\\';
-      out += encoded[++i];
-    } else {
-      out += encoded[i];
-    }
-  }
-  return out;
 }
 
 std::string refused(const std::string& message, const std::string& kind,

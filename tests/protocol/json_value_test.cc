@@ -34,6 +34,12 @@ TEST(JSONValue, StringsEscapeSlashesAndControlsButKeepUtf8) {
   EXPECT_EQ(JSONValue("caf\xC3\xA9 \xF0\x9F\x98\x80").encode(), "\"caf\xC3\xA9 \xF0\x9F\x98\x80\"");
 }
 
+TEST(JSONValue, PlainSlashesLeaveOnlySlashesUnescaped) {
+  JSONValue v(JSONObject{{"a/b", JSONValue("c/d \\/ \"e\"\n")}});
+  EXPECT_EQ(v.encode(JSONValue::Slashes::plain), "{\"a/b\":\"c/d \\\\/ \\\"e\\\"\\n\"}");
+  EXPECT_EQ(v.encode(), "{\"a\\/b\":\"c\\/d \\\\\\/ \\\"e\\\"\\n\"}");
+}
+
 TEST(JSONValue, CompactAndPrettyForms) {
   JSONValue v = JSONObject{{"b", JSONArray{1, true, nullptr}}, {"a", JSONObject{}}};
   EXPECT_EQ(v.encode(), R"({"a":{},"b":[1,true,null]})");
